@@ -1,0 +1,6 @@
+add_library(tl_warnings INTERFACE)
+if(MSVC)
+  target_compile_options(tl_warnings INTERFACE /W4)
+else()
+  target_compile_options(tl_warnings INTERFACE -Wall -Wextra -Wshadow -Wno-unused-parameter)
+endif()

@@ -1,0 +1,36 @@
+// Loading a shared library by file name and binding its functions by name.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+class DynamicLibrary {
+ public:
+  DynamicLibrary() = default;
+  ~DynamicLibrary();
+  DynamicLibrary(const DynamicLibrary&) = delete;
+  DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+  DynamicLibrary(DynamicLibrary&& other) noexcept;
+  DynamicLibrary& operator=(DynamicLibrary&& other) noexcept;
+
+  // Loads `file` ("libtelvaris.so"); a name without a folder is searched
+  // the system's way. False on failure; error() says why.
+  bool open(const std::string& file);
+  // Address of the export `name`, or nullptr (error() says why).
+  void* symbol(const char* name);
+  void close();
+
+  bool isOpen() const { return handle_ != nullptr; }
+  const std::string& error() const { return error_; }
+
+ private:
+  void* handle_ = nullptr;
+  std::string error_;
+};
+
+// The platform's file name for a library called `base` ("telvaris" gives
+// "libtelvaris.so" here, "telvaris.dll" on Windows).
+std::string libraryFileName(const std::string& base);
+
+}  // namespace platform

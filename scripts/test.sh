@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The test command: installs what the tests need, then builds and runs the
+# suite three times: plain, under AddressSanitizer with
+# UndefinedBehaviorSanitizer, and the tests that start threads under
+# ThreadSanitizer. Exits non-zero when any run fails.
+set -euo pipefail
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$top"
+bash scripts/deps.sh build test
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+
+passed=0
+failed=0
+run() {
+  local name="$1" dir="$2" sanitize="$3"
+  shift 3
+  echo "=== $name build"
+  if ! bash scripts/build.sh "$dir" "$sanitize"; then
+    echo "=== $name build FAILED"
+    failed=$((failed + 1))
+    return 1
+  fi
+  echo "=== $name tests"
+  local log="$dir/ctest-summary.log" rc=0
+  ctest --test-dir "$dir" -j 2 --output-on-failure --no-tests=error "$@" | tee "$log" || rc=1
+  # "NN% tests passed, F tests failed out of T"
+  local line total bad
+  line=$(grep -E 'tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
+  if [[ -n "$line" ]]; then
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  elif [[ $rc -ne 0 ]]; then
+    failed=$((failed + 1))
+  fi
+  return $rc
+}
+
+status=0
+run plain build "" || status=1
+run address+undefined build-asan address || status=1
+run thread build-tsan thread -L threads || status=1
+echo "all runs: $passed passed, $failed failed"
+exit $status
