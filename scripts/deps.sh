@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in scripts/packages-<set>.txt for each
-# set named on the command line (build, test, run). Quiet when nothing is
-# missing; asks apt-get only for what is.
+# Installs the Debian packages listed in scripts/packages-<set>.txt and
+# scripts/packages-<set>-*.txt (one file a subsystem) for each set named on
+# the command line (build, test, run). Quiet when nothing is missing; asks
+# apt-get only for what is.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 wanted=()
 for set in "$@"; do
-  list="$here/packages-$set.txt"
-  [[ -f "$list" ]] || { echo "deps.sh: no package list $list" >&2; exit 2; }
-  while read -r pkg _; do
-    [[ -z "$pkg" || "$pkg" == \#* ]] && continue
-    wanted+=("$pkg")
-  done <"$list"
+  [[ -f "$here/packages-$set.txt" ]] || { echo "deps.sh: no package list packages-$set.txt" >&2; exit 2; }
+  for list in "$here/packages-$set.txt" "$here"/packages-"$set"-*.txt; do
+    [[ -f "$list" ]] || continue
+    while read -r pkg _; do
+      [[ -z "$pkg" || "$pkg" == \#* ]] && continue
+      wanted+=("$pkg")
+    done <"$list"
+  done
 done
 
 missing=()

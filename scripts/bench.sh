@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in build-bench/ and runs each one (or those named).
+set -euo pipefail
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$top"
+bash scripts/deps.sh build test bench
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTELVARIS_BUILD_BENCH=ON >/dev/null
+cmake --build build-bench -j 2
+for b in build-bench/bin/bench_*; do
+  name=$(basename "$b")
+  if [[ $# -gt 0 ]] && ! printf '%s\n' "$@" | grep -qx "$name"; then continue; fi
+  echo "=== $name"
+  "$b"
+done
