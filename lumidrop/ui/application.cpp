@@ -51,12 +51,16 @@ void Application::terminationRequested() {
   if (mainForm_) mainForm_->userClose();
 }
 
-int Application::run(Form& startup) {
+void Application::start(Form& startup) {
   if (!mainForm_) mainForm_ = &startup;
   dispatch([&startup] {
     startup.load();
     startup.show();
   });
+}
+
+int Application::run(Form& startup) {
+  start(startup);
   if (!ended_) backend_.run();
   if (!ended_ && mainForm_ && mainForm_->onTerminate) dispatch(mainForm_->onTerminate);
   return exitCode_;

@@ -57,8 +57,11 @@ class Application {
   // form is closed as if the user closed it.
   void terminationRequested();
 
-  // Loads and shows `startup` as the program's first form and runs events
-  // until the program ends; returns its exit code.
+  // Loads and shows `startup` as the program's first form (its load
+  // handler may end the program already).
+  void start(Form& startup);
+  // start(), then runs events until the program ends; returns its exit
+  // code.
   int run(Form& startup);
 
   // A form object that must outlive the handlers now running (a window
