@@ -8,10 +8,6 @@ top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$top"
 bash scripts/deps.sh build test
 
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
-
 passed=0
 failed=0
 run() {
