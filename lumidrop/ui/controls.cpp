@@ -53,29 +53,16 @@ void Control::notify(Property what) {
   if (f.loaded()) f.app().backend().changed(*this, what);
 }
 
-void Control::setLeft(int32_t v) {
-  if (rect_.left == v) return;
-  rect_.left = v;
+void Control::setRectField(int32_t Rect::*field, int32_t v) {
+  if (rect_.*field == v) return;
+  rect_.*field = v;
   notify(Property::Geometry);
 }
 
-void Control::setTop(int32_t v) {
-  if (rect_.top == v) return;
-  rect_.top = v;
-  notify(Property::Geometry);
-}
-
-void Control::setWidth(int32_t v) {
-  if (rect_.width == v) return;
-  rect_.width = v;
-  notify(Property::Geometry);
-}
-
-void Control::setHeight(int32_t v) {
-  if (rect_.height == v) return;
-  rect_.height = v;
-  notify(Property::Geometry);
-}
+void Control::setLeft(int32_t v) { setRectField(&Rect::left, v); }
+void Control::setTop(int32_t v) { setRectField(&Rect::top, v); }
+void Control::setWidth(int32_t v) { setRectField(&Rect::width, v); }
+void Control::setHeight(int32_t v) { setRectField(&Rect::height, v); }
 
 void Control::setCaption(std::string text) {
   if (caption_ == text) return;
@@ -208,10 +195,14 @@ bool Timer::fire() {
 
 Form::Form(Application& app, std::string name, FormDesign design)
     : Container(Kind::Form, nullptr, std::move(name), {}, design.caption), app_(app), design_(std::move(design)) {
-  const FrameMetrics frame = frameMetrics(design_.border);
-  rect_ = {design_.left, design_.top, design_.clientWidth + frame.width * kTwipsPerPixel,
-           design_.clientHeight + frame.height * kTwipsPerPixel};
+  rect_ = designRect();
   visible_ = false;
+}
+
+Rect Form::designRect() const {
+  const FrameMetrics frame = frameMetrics(design_.border);
+  return {design_.left, design_.top, design_.clientWidth + frame.width * kTwipsPerPixel,
+          design_.clientHeight + frame.height * kTwipsPerPixel};
 }
 
 Form::~Form() {
@@ -238,9 +229,7 @@ void Form::unload() {
   hwnd_ = 0;
   visible_ = false;
   state_ = WindowState::Normal;
-  const FrameMetrics frame = frameMetrics(design_.border);
-  rect_ = {design_.left, design_.top, design_.clientWidth + frame.width * kTwipsPerPixel,
-           design_.clientHeight + frame.height * kTwipsPerPixel};
+  rect_ = designRect();
   app_.forgetForm(this);
 }
 

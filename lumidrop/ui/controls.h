@@ -72,6 +72,7 @@ class Control {
  protected:
   Control(Kind kind, Container* parent, std::string name, Rect rect, std::string caption);
   void notify(Property what);
+  void setRectField(int32_t Rect::*field, int32_t v);
 
   Rect rect_;
   bool visible_ = true;
@@ -205,6 +206,8 @@ class Form : public Container {
 
   Application& app() const { return app_; }
   const FormDesign& design() const { return design_; }
+  // The outer window as designed: the client area with the frame around it.
+  Rect designRect() const;
 
   bool loaded() const { return loaded_; }
   // Makes the window (hidden) and runs onLoad. Nothing when already loaded.

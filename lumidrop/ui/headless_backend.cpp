@@ -192,6 +192,9 @@ bool HeadlessBackend::fireDueTimers(uint32_t upTo) {
 }
 
 void HeadlessBackend::doEvents() {
+  // A termination request is an event like the others: a long handler
+  // that lets events run (the test sweep) closes down inside.
+  if (platform::takeTerminationRequest() && app_) app_->terminationRequested();
   runPosted();
   fireDueTimers(now());
 }

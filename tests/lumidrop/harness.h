@@ -94,6 +94,13 @@ class Scenario : public fixtures::RootedTest {
   bool marker() const { return fixtures::pathExists(root.file("lumidrop.pid")); }
 
   void start() { app.start(panel()); }
+  // Starts with `general` as the stored [General] keys; the program must
+  // still run afterwards.
+  void startWith(const std::string& general) {
+    writeSettings(general);
+    start();
+    ASSERT_FALSE(app.ended());
+  }
   void pressSetup() { panel().btnSetup.userClick(); }
   void pressExit() { panel().btnExit.userClick(); }
   void closePanel() { panel().userClose(); }

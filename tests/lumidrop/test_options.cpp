@@ -15,9 +15,7 @@ class Options : public Scenario {
   // Starts with `general` as the stored [General] keys and opens the setup
   // panel.
   void openSetup(const std::string& general = "") {
-    writeSettings(general);
-    start();
-    ASSERT_FALSE(app.ended());
+    startWith(general);
     pressSetup();
     ASSERT_EQ(panel().previewActive, True);
   }

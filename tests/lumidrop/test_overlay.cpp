@@ -19,9 +19,7 @@ class Overlay : public Scenario {
   // Starts a session with `general` as the stored [General] keys; the
   // outputs' records start empty afterwards.
   void run(const std::string& general = "") {
-    writeSettings(general);
-    start();
-    ASSERT_FALSE(app.ended());
+    startWith(general);
     layering.clear();
     volume.clear();
   }
