@@ -91,6 +91,12 @@ ProfileFile ProfileFile::load(const std::string& path) {
   const auto text = readWholeFile(path);
   if (!text) return profile;
   size_t pos = 0;
+  // An editor's byte-order mark is not part of the first line; it is
+  // written back as it was.
+  if (text->compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    profile.byteOrderMark_ = true;
+    pos = 3;
+  }
   while (pos < text->size()) {
     size_t nl = text->find('\n', pos);
     if (nl == std::string::npos) nl = text->size();
@@ -142,7 +148,7 @@ void ProfileFile::set(std::string_view section, std::string_view key, std::strin
 }
 
 std::string ProfileFile::text() const {
-  std::string out;
+  std::string out = byteOrderMark_ ? "\xEF\xBB\xBF" : "";
   for (const auto& l : lines_) {
     out += l;
     out += "\r\n";

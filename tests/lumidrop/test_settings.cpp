@@ -117,6 +117,13 @@ TEST_F(Profile, WritesReplaceInPlaceAddAfterTheSectionAndKeepEverythingElse) {
             "c=cc\r\n");
 }
 
+TEST_F(Profile, AByteOrderMarkIsNotPartOfTheFirstSection) {
+  writeFile(path(), "\xEF\xBB\xBF[Main]\r\nk=v\r\n");
+  EXPECT_EQ(get("Main", "k"), "v");
+  ASSERT_TRUE(platform::writePrivateProfileString("Main", "k", "w", path()));
+  EXPECT_EQ(readFile(path()), "\xEF\xBB\xBF[Main]\r\nk=w\r\n");
+}
+
 TEST_F(Profile, WritingCreatesTheFileAndFailsQuietlyWhereItCannot) {
   ASSERT_TRUE(platform::writePrivateProfileString("S", "k", "v", path()));
   EXPECT_EQ(readFile(path()), "[S]\r\nk=v\r\n");

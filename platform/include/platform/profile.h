@@ -46,6 +46,7 @@ class ProfileFile {
  private:
   std::string path_;
   std::vector<std::string> lines_;
+  bool byteOrderMark_ = false;
 };
 
 // One read through a file, as GetPrivateProfileStringA does it.
