@@ -12,13 +12,13 @@
                               exp(i pi (alpha1 + alpha2)) and -1
   oracle.py fft DIR           writes DIR/fft_N.bin for N = 2 .. 32768: float64
                               input re, input im, numpy.fft.fft re, im
-  oracle.py coherence FILE pps start
+  oracle.py coherence FILE pps start...
                               FILE: int32 channel 1 then channel 2, equal
-                              lengths; prints scipy.signal.coherence of the 16
-                              half-overlapping segments from `start`
-                              (symmetric Hann window, linear detrending, FFT
-                              length the next power of two >= pps), one bin a
-                              line
+                              lengths; prints, one line per start, the bins of
+                              scipy.signal.coherence of the 16 half-overlapping
+                              segments from that start (symmetric Hann window,
+                              linear detrending, FFT length the next power of
+                              two >= pps)
 """
 import sys
 
@@ -84,7 +84,7 @@ def fft(folder):
         n *= 2
 
 
-def coherence(path, pps, start):
+def coherence(path, pps, starts):
     data = np.fromfile(path, dtype="<i4").astype(float)
     half = len(data) // 2
     x, y = data[:half], data[half:]
@@ -92,11 +92,11 @@ def coherence(path, pps, start):
     nfft = 2
     while nfft < pps:
         nfft *= 2
-    end = start + 15 * step + pps
-    _, cxy = signal.coherence(x[start:end], y[start:end], fs=1.0, window=signal.windows.hann(pps, sym=True),
-                              nperseg=pps, noverlap=pps - step, nfft=nfft, detrend="linear")
-    for v in cxy:
-        print(repr(float(v)))
+    for start in starts:
+        end = start + 15 * step + pps
+        _, cxy = signal.coherence(x[start:end], y[start:end], fs=1.0, window=signal.windows.hann(pps, sym=True),
+                                  nperseg=pps, noverlap=pps - step, nfft=nfft, detrend="linear")
+        print(" ".join(repr(float(v)) for v in cxy))
 
 
 if __name__ == "__main__":
@@ -106,6 +106,6 @@ if __name__ == "__main__":
     elif command == "fft":
         fft(sys.argv[2])
     elif command == "coherence":
-        coherence(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))
+        coherence(sys.argv[2], int(sys.argv[3]), [int(v) for v in sys.argv[4:]])
     else:
         sys.exit(f"unknown command {command}")
