@@ -19,11 +19,12 @@ class Fft {
   bool prepare(int n);
   int length() const { return n_; }
 
-  // Transforms re[0..n-1] + i im[0..n-1] in place.
+  // Transforms re[0..n-1] + i im[0..n-1] in place. One object transforms
+  // one array at a time: it keeps scratch space for the reordering.
   void forward(double* re, double* im) const;
 
  private:
-  void radix8Pass(double* re, double* im, int span) const;
+  void radix8Pass(double* re, double* im, int span, const double* twiddleRe, const double* twiddleIm) const;
   void radix4Pass(double* re, double* im) const;
   void radix2Pass(double* re, double* im) const;
   void reorder(double* re, double* im) const;
@@ -31,10 +32,12 @@ class Fft {
   int n_ = 0;
   int radix8Passes_ = 0;
   int lastRadix_ = 1;  // 1: the radix-8 passes finish the job
-  std::unique_ptr<double[]> cos_;   // cos(2 pi j/n), j < n
-  std::unique_ptr<double[]> sin_;   // sin(2 pi j/n), j < n
-  std::unique_ptr<uint32_t[]> cycles_;  // the reordering, cycle by cycle, each ended by kEndOfCycle
-  int cycleEntries_ = 0;
+  // Per radix-8 pass of span L (m = L/8): e^(-2 pi i qk/L) for q = 1..7,
+  // k < m, stored q-major so a pass reads them in step with the data.
+  std::unique_ptr<double[]> twiddleRe_;
+  std::unique_ptr<double[]> twiddleIm_;
+  std::unique_ptr<uint32_t[]> source_;  // where the passes leave transform element k
+  std::unique_ptr<double[]> scratch_;   // 2n, for the reordering
 };
 
 }  // namespace dsp
