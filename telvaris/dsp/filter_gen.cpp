@@ -433,10 +433,12 @@ void resonator(Design& d) {
   d.zZeros.clear();
   d.zZeros.push(1.0);
   d.zZeros.push(-1.0);
+  // Written out rather than std::polar, which requires a finite radius of 0
+  // or more; a Q of "nan" must not take the design there.
   auto placePoles = [&d](double radius, double angle) {
     d.zPoles.clear();
-    d.zPoles.push(std::polar(radius, angle));
-    d.zPoles.push(std::polar(radius, -angle));
+    d.zPoles.push({radius * std::cos(angle), radius * std::sin(angle)});
+    d.zPoles.push({radius * std::cos(angle), -radius * std::sin(angle)});
   };
   if (d.infiniteQ) {
     placePoles(1.0, theta);
@@ -481,6 +483,15 @@ bool realWithin(const Polynomial& p) {
   return true;
 }
 
+// A degenerate request (no band width, a corner or Q of inf or nan) leaves
+// no recurrence anyone could run.
+bool finite(const Polynomial& p) {
+  for (int i = 0; i <= p.degree; ++i) {
+    if (!std::isfinite(p.coefficients[i].real()) || !std::isfinite(p.coefficients[i].imag())) return false;
+  }
+  return true;
+}
+
 bool run(Design& d) {
   if (!d.has(kPoleMask)) d.poleMask = ~0u;
   if (!d.has(kBandPass | kBandStop)) d.alpha2 = d.alpha1;
@@ -511,7 +522,7 @@ bool run(Design& d) {
 
   expand(d.zZeros, d.numerator);
   expand(d.zPoles, d.denominator);
-  if (!realWithin(d.numerator) || !realWithin(d.denominator)) return false;
+  if (!realWithin(d.numerator) || !realWithin(d.denominator) || !finite(d.denominator)) return false;
 
   d.gains[0] = gainAt(d, 1.0);
   d.gains[1] = gainAt(d, std::polar(1.0, kPi * (d.alpha1 + d.alpha2)));

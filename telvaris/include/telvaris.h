@@ -122,7 +122,9 @@ TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t b
  * a missing band form, an order outside 1 to 10, a pole number at or above
  * the order, a missing corner frequency, an unknown option, a value missing
  * at the end, a ripple of 0 or more, a pole mask that splits a conjugate
- * pair, a string over 127 characters, a NULL pointer). On -1 the process
+ * pair, a design whose feedback coefficients are not finite numbers (no
+ * band width, a corner or Q of inf or nan), a string over 127 characters, a
+ * NULL pointer). On -1 the process
  * goes on, `gains` and `coefficients` are untouched and the kept design
  * values stay as they were. Values a string leaves out keep what the last
  * successful call gave them. The PI section's DC gain is infinite (its pole

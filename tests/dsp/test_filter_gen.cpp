@@ -459,6 +459,9 @@ TEST(FilterGen, RejectedStringsReturnMinusOneAndLeaveEverythingAlone) {
       "x -Ch 0.5 -Lp -o 2 -a 0.1",           // ripple above 0
       "x -Bu -Lp -o 4 -p 0 -a 0.1",          // a complex pole without its conjugate
       "x -Be -Bp -o 2 -p 1 -a 0.1 0.2",      // the same for Bessel
+      "x -Bu -Bp -o 2 -a 0.1 0.1",           // no band width: no finite coefficients
+      "x -Bu -Lp -o 2 -a inf",               // no finite corner
+      "x -Re nan -Bp -a 0.1",                // no finite Q
   };
   double gains[3] = {-7.0, -7.0, -7.0};
   double coefficients[dsp::filtergen::kMaxCoefficients];
