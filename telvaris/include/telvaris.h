@@ -86,9 +86,141 @@ TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t b
 
 /* ------------------------------------------------------------------------
  * Signal processing
+ *
+ * Filter design and sample-by-sample filters, a 256-sample block buffer,
+ * coherence, regression, correlation and RR intervals. Frequencies given as
+ * fractions are fractions of the sample rate (0.5 is the Nyquist
+ * frequency). Each function keeps one set of state per process and is
+ * driven from one thread at a time.
  * ---------------------------------------------------------------------- */
 
-/* (exports of signal processing go here) */
+/* Designs a recursive (IIR) filter from an option string and hands back its
+ * gains and feedback coefficients.
+ *
+ * `options` (at most 127 characters): a first word that is ignored, then
+ * option words separated by single spaces:
+ *   -Be | -Bu | -Ch ripple | -Re Q | -Pi    Bessel, Butterworth, Chebyshev
+ *        (ripple in dB, negative), two-pole resonator (Q a number or "Inf"),
+ *        proportional-integral section; exactly one
+ *   -Lp | -Hp | -Bp | -Bs | -Ap   low-, high-, band-pass, band-stop,
+ *        all-pass (-Ap with -Re only)
+ *   and letter runs ("-o", "-ao", ...): a alpha1 [alpha2] corner
+ *        frequencies; o order (1 to 10); p n... use only the listed
+ *        prototype poles; w no pre-warping; z matched z-transform instead of
+ *        the bilinear transform; Z f a pair of zeros at frequency f; l no
+ *        effect. Values of one word are read in the order ripple, corners,
+ *        extra-zero frequency, order, pole numbers, Q.
+ * gains[3]: magnitudes of the gain at DC, at the centre frequency (the
+ *   corner for low- and high-pass) and at the Nyquist frequency.
+ * coefficients: room for 22 doubles; receives one feedback coefficient per
+ *   z-plane pole (2 x order for band-pass and band-stop, order otherwise,
+ *   2 for a resonator, 1 for the PI section, plus 2 with an extra zero
+ *   pair when that adds poles). Element i multiplies the output M - i
+ *   samples back (M coefficients): element 0 belongs to the oldest output.
+ *
+ * Returns 0, or -1 for an invalid option string (no or several prototypes,
+ * a missing band form, an order outside 1 to 10, a pole number at or above
+ * the order, a missing corner frequency, an unknown option, a value missing
+ * at the end, a ripple of 0 or more, a pole mask that splits a conjugate
+ * pair, a design whose feedback coefficients are not finite numbers (no
+ * band width, a corner or Q of inf or nan), a string over 127 characters, a
+ * NULL pointer). On -1 the process
+ * goes on, `gains` and `coefficients` are untouched and the kept design
+ * values stay as they were. Values a string leaves out keep what the last
+ * successful call gave them. The PI section's DC gain is infinite (its pole
+ * lies at z = 1). */
+TLV_API int32_t TLV_CALL FilterGen(int32_t reserved, const char* options, double* gains, double* coefficients);
+
+/* One step of a sixth-order band-pass section with numerator (1 - z^-2)^3.
+ * x and y: the caller's input and output histories, 7 doubles each, element
+ * 6 newest; zero them before the first sample. coefficients: 6 doubles,
+ * element k multiplies y[k]. The input is divided by `gain`. `shift` is the
+ * number of history moves minus one: 5 for the seven-element histories;
+ * above 5 counts as 5, below 0 moves nothing. Writes the new output to
+ * *output. Returns 0; -1 for a NULL pointer. */
+TLV_API int32_t TLV_CALL BpFilter(double* output, double* x, double* y, const double* coefficients, double gain,
+                                  float input, int32_t shift);
+
+/* A cascade of `sections` identical second-order band-pass sections
+ * (numerator 1 - z^-2). x and y: 3 doubles per section (section s uses
+ * elements 3s to 3s+2, the last newest), owned and zeroed by the caller.
+ * coefficients: 2 doubles (oldest output first), shared by all sections.
+ * Every section divides its input by `gain`. With 0 sections *output is left
+ * untouched. Returns 0; -1 for a NULL pointer. */
+TLV_API int32_t TLV_CALL FirstOrderBandPass(double* output, double* x, double* y, const double* coefficients,
+                                            double gain, float input, int32_t sections);
+
+/* Eight brain-map bands for each of eight channels (at 256 samples per
+ * second: 1-4, 4-8, 8-12, 12-16, 16-20, 20-24, 24-28, 28-32 Hz), one new
+ * sample per channel per call. input: 8 doubles. output: 64 doubles,
+ * element 8 * channel + band - 1 (band 1 to 8): the root-mean-square of the
+ * band's output over the last complete block of 8 calls; 0 on the first 8
+ * calls. The state is never reset. Returns 0; -1 for a NULL pointer. */
+TLV_API int32_t TLV_CALL BrainMapFilters(const double* input, double* output);
+
+/* A block buffer of 256 samples under the notch filter's names; no
+ * filtering is applied. initialiseNotchFilter starts the block again and
+ * returns 0. */
+TLV_API int32_t TLV_CALL initialiseNotchFilter(void);
+
+/* Stores one sample. Returns -1 while the block is filling and 1 when this
+ * sample completed it (the next sample starts it again). The two trailing
+ * arguments are ignored. */
+TLV_API int32_t TLV_CALL processNotchFilter(int32_t sample, int32_t reserved1, int32_t reserved2);
+
+/* Writes samples 0 to 9 of the block into values (10 int32; skipped when
+ * NULL) and returns sample 0. Samples round-trip through a float: values
+ * beyond 2^24 in magnitude come back rounded, INT32_MAX as INT32_MAX. */
+TLV_API int32_t TLV_CALL returnNotchFilterValues(int32_t* values, int32_t reserved);
+
+/* Magnitude-squared coherence of two channels of `counter` int32 samples,
+ * epoch by epoch. Each epoch averages up to 16 half-overlapping segments of
+ * `pps` samples (linearly detrended, symmetric Hann window, FFT length N =
+ * the smallest power of two >= max(2, pps)); reading carries on from epoch
+ * to epoch. Epoch e writes bin k (k * sampfreq / N Hz) to
+ * output[128 * e + k] for k below min(N/2, 128); an epoch that finds no
+ * samples leaves its block untouched. output must hold
+ * 128 * (numEpochs - 1) + min(N/2, 128) doubles.
+ * debug 1 also writes "c:\telvaris\export\coherence.csv" (on Linux
+ * $TELVARIS_ROOT/telvaris/export/coherence.csv; the folder must exist):
+ * samples 0 to 99 of both channels (fewer when counter is below 100), the
+ * arguments, then per epoch up to 100 of its values. The file is replaced
+ * whole at the end.
+ * Returns 0; -1 when the CSV file cannot be created or written (nothing is
+ * computed when it cannot be created); -2 when memory runs out (nothing is
+ * computed); -3 when pps is below 2 or above 32768 or a needed pointer is
+ * NULL (nothing is computed). */
+TLV_API int32_t TLV_CALL GenerateCoherenceValues(int32_t counter, const int32_t* channel1, const int32_t* channel2,
+                                                 double* output, int32_t numEpochs, int32_t sampfreq, int32_t pps,
+                                                 int32_t debug);
+
+/* Least-squares line through n pairs (x[i], y[i]). Writes the slope, the
+ * intercept and, when `coefficient` is not NULL, the correlation
+ * coefficient. Returns 0; 1 when the x values do not vary (or n <= 0): all
+ * outputs are then 0; -1 for a NULL slope, intercept, x or y. */
+TLV_API int32_t TLV_CALL LinearRegression(int32_t n, const double* x, const double* y, double* slope, double* intercept,
+                                          double* coefficient);
+
+/* Pearson's correlation coefficient of x and y (n doubles each). NaN or an
+ * infinity when either array does not vary; NaN for n <= 0 or a NULL
+ * array. */
+TLV_API double TLV_CALL correl(const double* x, const double* y, int32_t n);
+
+/* RR intervals or pulse rate from a raw EKG/PPG signal, one sample per call.
+ * A negative sample resets the detector (call it before each recording) and
+ * returns 0. Otherwise, with useFilter 1 the sample first runs through
+ * filterOrder sections (at most 33; 0 passes it on as it is) of a 0.5-40 Hz
+ * band-pass made for 256 samples per second. A beat is a sample strictly
+ * above the peak follower (which decays by the fraction agcValue per
+ * sample) more than samplesPerSecond / 2 samples after the previous beat.
+ * Returns -1 when the sample is no beat; for a beat whose rate (60 / interval,
+ * truncated) lies within lowerLimit..upperLimit beats per minute, the rate
+ * (displayAsPulse non-zero) or the interval in milliseconds (displayAsPulse
+ * 0); for a beat outside the limits -2, or with duplicatePrevious 1 the last
+ * valid result (0 before any). */
+TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSecond, int32_t lowerLimit, int32_t upperLimit,
+                                  float agcValue, int32_t filterOrder, int32_t duplicatePrevious, int32_t useFilter,
+                                  int32_t displayAsPulse);
 
 /* ------------------------------------------------------------------------
  * Feedback outputs
