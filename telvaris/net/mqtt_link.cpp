@@ -117,6 +117,11 @@ void copyAsText(char* out, const uint8_t* payload, size_t count) {
   std::memset(out + text, 0, count - text);
 }
 
+int32_t refusePublish(int rc) {
+  mqttlog::line("MQTT: Publish setup failed. RC=%d\n", rc);
+  return -1;
+}
+
 int32_t publish(const char* topic, const void* payload, int32_t length) {
   Link& l = link();
   int rc = MQTTCLIENT_SUCCESS;
@@ -134,11 +139,7 @@ int32_t publish(const char* topic, const void* payload, int32_t length) {
     auto lock = l.gate.enter();
     rc = l.client ? MQTTClient_publishMessage(l.client, topic, &message, &token) : MQTTCLIENT_FAILURE;
   }
-  if (rc != MQTTCLIENT_SUCCESS) {
-    mqttlog::line("MQTT: Publish setup failed. RC=%d\n", rc);
-    return -1;
-  }
-  return 0;
+  return rc == MQTTCLIENT_SUCCESS ? 0 : refusePublish(rc);
 }
 
 }  // namespace
@@ -185,8 +186,9 @@ int32_t subscribe(const char* topic) {
 }
 
 int32_t publishText(const char* topic, const char* text) {
-  if (text) mqttlog::line("MQTT: Publishing %s to %s\n", text, topic ? topic : "");
-  return publish(topic, text, text ? static_cast<int32_t>(std::strlen(text)) : 0);
+  if (!text) return refusePublish(MQTTCLIENT_NULL_PARAMETER);
+  mqttlog::line("MQTT: Publishing %s to %s\n", text, topic ? topic : "");
+  return publish(topic, text, static_cast<int32_t>(std::strlen(text)));
 }
 
 int32_t publishBytes(const char* topic, const void* payload, int32_t length) {
