@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,95 +18,114 @@
 namespace net::mqtt {
 namespace {
 
-// A receive holds the client for at most this long before it lets a
-// waiting call in; it is also the longest a publish waits behind a receive.
-constexpr uint32_t kReceiveSliceMs = 10;
-
-// The client library wants its calls made one at a time (a synchronous
-// receive in particular must not run alongside other calls). Short calls
-// enter at once; receives enter slice by slice and give way while a short
-// call is waiting.
-class ClientGate {
- public:
-  std::unique_lock<std::mutex> enter() {
-    {
-      std::lock_guard guard(waitMutex_);
-      ++waiting_;
-    }
-    std::unique_lock lock(clientMutex_);
-    {
-      std::lock_guard guard(waitMutex_);
-      if (--waiting_ == 0) noneWaiting_.notify_all();
-    }
-    return lock;
-  }
-
-  std::unique_lock<std::mutex> enterSlice() {
-    {
-      std::unique_lock guard(waitMutex_);
-      noneWaiting_.wait(guard, [this] { return waiting_ == 0; });
-    }
-    return std::unique_lock(clientMutex_);
-  }
-
- private:
-  std::mutex clientMutex_;
-  std::mutex waitMutex_;
-  std::condition_variable noneWaiting_;
-  int waiting_ = 0;
-};
-
+// Messages are taken off the connection by the client library's background
+// thread as they arrive and queued here; a receive waits on the queue only.
+// So a receive never holds the client, a publish never waits behind one,
+// and keep-alive pings go out however long the caller stays silent (the
+// broker drops a client that says nothing for one and a half keep-alive
+// intervals).
 struct Link {
-  ClientGate gate;
-  // Guarded by the gate.
+  // Every call into the client library, one at a time. Only connect,
+  // subscribe and disconnect can take long, and none of them is a receive.
+  std::mutex clientMutex;
   MQTTClient client = nullptr;
-  std::vector<uint8_t> pendingBytes;  // the unread rest of a payload for pollBytes
+
+  std::mutex queueMutex;
+  std::condition_variable arrived;          // a message came, or the connection ended
+  // Counts the clients made; a callback of an earlier client (it may come
+  // late, from another thread) finds a different number and is ignored.
+  uintptr_t generation = 0;
+  std::deque<std::vector<uint8_t>> queue;   // payloads in arrival order
+  bool connected = false;                   // false: receives give up at once when the queue is empty
+  std::vector<uint8_t> pendingBytes;        // the unread rest of a payload for pollBytes
   size_t pendingOffset = 0;
 };
 
+// Never destroyed: the client library's thread may still call in while the
+// process ends.
 Link& link() {
-  static Link l;
-  return l;
+  static Link* l = new Link;
+  return *l;
 }
 
-void dropClientLocked(Link& l) {
+// The callbacks' context is the number of the client they belong to.
+void* contextOf(uintptr_t generation) { return reinterpret_cast<void*>(generation); }
+uintptr_t generationOf(void* context) { return reinterpret_cast<uintptr_t>(context); }
+
+int onMessage(void* context, char* topic, int /*topicLength*/, MQTTClient_message* message) {
+  Link& l = link();
+  const auto* payload = static_cast<const uint8_t*>(message->payload);
+  std::vector<uint8_t> bytes(payload, payload + std::max(message->payloadlen, 0));
+  MQTTClient_freeMessage(&message);
+  MQTTClient_free(topic);
+  {
+    std::lock_guard lock(l.queueMutex);
+    if (generationOf(context) != l.generation) return 1;
+    l.queue.push_back(std::move(bytes));
+  }
+  l.arrived.notify_one();
+  return 1;  // taken
+}
+
+void onConnectionLost(void* context, char* /*cause*/) {
+  // What arrived before the loss may still be taken.
+  Link& l = link();
+  {
+    std::lock_guard lock(l.queueMutex);
+    if (generationOf(context) != l.generation) return;
+    l.connected = false;
+  }
+  l.arrived.notify_all();
+}
+
+void markConnected(Link& l) {
+  std::lock_guard lock(l.queueMutex);
+  l.connected = true;
+}
+
+// Ends the current client's share of the queue: nothing of it is taken any
+// more, and receives stop waiting. Returns the number of the next client.
+uintptr_t retireClient(Link& l) {
+  uintptr_t next = 0;
+  {
+    std::lock_guard lock(l.queueMutex);
+    next = ++l.generation;
+    l.connected = false;
+    l.queue.clear();
+    l.pendingBytes.clear();
+    l.pendingOffset = 0;
+  }
+  l.arrived.notify_all();
+  return next;
+}
+
+uintptr_t dropClientLocked(Link& l) {
+  const uintptr_t next = retireClient(l);
   if (l.client) {
     MQTTClient_disconnect(l.client, static_cast<int>(kDisconnectTimeoutMs));
     MQTTClient_destroy(&l.client);
   }
   l.client = nullptr;
-  l.pendingBytes.clear();
-  l.pendingOffset = 0;
+  return next;
 }
 
-// Takes one message off the connection within `timeoutMs` and hands its
-// payload to `take` (while the client is still held). False when none came
-// or the connection cannot receive.
+// Takes one message within `timeoutMs` and hands its payload to `take`
+// (under the queue lock). False when none came, or at once when the queue is
+// empty and the link is not connected.
 template <typename Take>
 bool receiveOne(uint32_t timeoutMs, Take&& take) {
   Link& l = link();
-  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock lock(l.queueMutex);
   for (;;) {
-    const auto elapsed = static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
-    const uint32_t remaining = elapsed < timeoutMs ? static_cast<uint32_t>(timeoutMs - elapsed) : 0;
-    const uint32_t slice = std::min(remaining, kReceiveSliceMs);
-    {
-      auto lock = l.gate.enterSlice();
-      if (!l.client) return false;
-      char* topic = nullptr;
-      int topicLength = 0;
-      MQTTClient_message* message = nullptr;
-      const int rc = MQTTClient_receive(l.client, &topic, &topicLength, &message, slice);
-      if (topic) MQTTClient_free(topic);
-      if (message) {
-        take(static_cast<const uint8_t*>(message->payload), static_cast<size_t>(std::max(message->payloadlen, 0)));
-        MQTTClient_freeMessage(&message);
-        return true;
-      }
-      if (rc != MQTTCLIENT_SUCCESS) return false;  // never connected, or the connection broke
+    if (!l.queue.empty()) {
+      const std::vector<uint8_t> payload = std::move(l.queue.front());
+      l.queue.pop_front();
+      take(payload.data(), payload.size());
+      return true;
     }
-    if (remaining <= slice) return false;
+    if (!l.connected) return false;
+    if (l.arrived.wait_until(lock, deadline) == std::cv_status::timeout && l.queue.empty()) return false;
   }
 }
 
@@ -136,7 +156,7 @@ int32_t publish(const char* topic, const void* payload, int32_t length) {
     message.qos = 0;
     message.retained = 0;
     MQTTClient_deliveryToken token = 0;  // QoS 0: nothing to wait for
-    auto lock = l.gate.enter();
+    std::lock_guard lock(l.clientMutex);
     rc = l.client ? MQTTClient_publishMessage(l.client, topic, &message, &token) : MQTTCLIENT_FAILURE;
   }
   return rc == MQTTCLIENT_SUCCESS ? 0 : refusePublish(rc);
@@ -150,11 +170,12 @@ int32_t initialise(const char* address, int32_t port, const char* clientId, int3
   mqttlog::line("MQTT: Creating telvarisDLL -> pelorVantis connection for %s, with userid %s \n", uri.c_str(),
                 clientId ? clientId : "");
   Link& l = link();
-  auto lock = l.gate.enter();
-  dropClientLocked(l);
+  std::lock_guard lock(l.clientMutex);
+  const uintptr_t generation = dropClientLocked(l);
   if (!address || !clientId) return MQTTCLIENT_NULL_PARAMETER;
   MQTTClient client = nullptr;
   int rc = MQTTClient_create(&client, uri.c_str(), clientId, MQTTCLIENT_PERSISTENCE_NONE, nullptr);
+  if (rc == MQTTCLIENT_SUCCESS) rc = MQTTClient_setCallbacks(client, contextOf(generation), onConnectionLost, onMessage, nullptr);
   if (rc != MQTTCLIENT_SUCCESS) {
     if (client) MQTTClient_destroy(&client);
     return rc;
@@ -169,6 +190,7 @@ int32_t initialise(const char* address, int32_t port, const char* clientId, int3
     mqttlog::line("MQTT: connection failed. RC=%d\n", rc);
     return rc;
   }
+  markConnected(l);
   mqttlog::line("MQTT: Connected to pelorVantis\n");
   return 0;
 }
@@ -178,7 +200,7 @@ int32_t subscribe(const char* topic) {
   int rc = MQTTCLIENT_NULL_PARAMETER;
   if (topic) {
     Link& l = link();
-    auto lock = l.gate.enter();
+    std::lock_guard lock(l.clientMutex);
     rc = l.client ? MQTTClient_subscribe(l.client, topic, 0) : MQTTCLIENT_FAILURE;
   }
   if (rc != MQTTCLIENT_SUCCESS) mqttlog::line("MQTT: Subscription failed. RC=%d\n", rc);
@@ -211,7 +233,7 @@ int32_t pollBytes(void* buffer, size_t capacity, uint32_t timeoutMs) {
   Link& l = link();
   auto* out = static_cast<uint8_t*>(buffer);
   {
-    auto lock = l.gate.enterSlice();
+    std::lock_guard lock(l.queueMutex);
     if (l.pendingOffset < l.pendingBytes.size()) {
       const size_t count = std::min(capacity, l.pendingBytes.size() - l.pendingOffset);
       std::memcpy(out, l.pendingBytes.data() + l.pendingOffset, count);
@@ -248,7 +270,7 @@ int32_t retrieveFeedback() {
 int32_t unsubscribe(const char* topic) {
   if (topic) {
     Link& l = link();
-    auto lock = l.gate.enter();
+    std::lock_guard lock(l.clientMutex);
     if (l.client) MQTTClient_unsubscribe(l.client, topic);
   }
   mqttlog::line("MQTT: Unsubscribing from %s\n", topic ? topic : "");
@@ -258,7 +280,7 @@ int32_t unsubscribe(const char* topic) {
 int32_t terminate() {
   {
     Link& l = link();
-    auto lock = l.gate.enter();
+    std::lock_guard lock(l.clientMutex);
     dropClientLocked(l);
   }
   mqttlog::line("MQTT: Shutdown\n");

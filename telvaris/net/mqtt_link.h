@@ -3,10 +3,12 @@
 // The exports (telvaris.h, "MQTT link") are thin wrappers over these calls;
 // the DSU read thread and the shared block call them directly.
 //
-// Calls may come from several threads. Every call into the client library
-// is serialised, but a receive waits in short slices and steps aside between
-// them whenever another call is waiting, so a publish, subscribe or
-// terminate never waits behind a receive that may block for seconds.
+// Calls may come from several threads. The client library's background
+// thread takes messages off the connection as they arrive (and keeps the
+// connection alive between calls); receives wait on that queue and never
+// hold the client, so a publish, subscribe or terminate never waits behind a
+// receive that may block for seconds. Calls into the client library itself
+// are made one at a time.
 #pragma once
 
 #include <cstddef>

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mqtt_test_support.h"
@@ -356,6 +357,23 @@ TEST_F(MqttLink, WithoutTheLogFolderLoggingIsSkipped) {
   std::vector<char> buffer(net::mqtt::kPollCopyLimit);
   EXPECT_EQ(pollMQTTConnectionForResponse(buffer.data()), 6);
   EXPECT_FALSE(fixtures::pathExists(root.file("telvaris")));
+}
+
+}  // namespace
+
+namespace {
+
+// The fading program stops its timer while the setup panel is open and makes
+// no calls for as long as that lasts; the broker must not drop the link
+// meanwhile (it does after one and a half keep-alive intervals of silence).
+TEST_F(MqttLink, AnIdleLinkStaysConnected) {
+  ASSERT_EQ(connect("C1-idle@example.org"), 0);
+  ASSERT_EQ(subscribeToMQTTConnection("idle/feedback"), 0);
+  std::this_thread::sleep_for(std::chrono::seconds(net::mqtt::kKeepAliveSeconds * 3 / 2 + 15));
+  ASSERT_TRUE(publishFromOutside(broker, "idle/feedback", R"({"feedback":"inhibit"})"));
+  std::vector<char> buffer(net::mqtt::kPollCopyLimit);
+  EXPECT_EQ(pollMQTTConnectionForResponse(buffer.data()), 22);
+  EXPECT_EQ(broker.log().find("Client C1-idle@example.org has exceeded timeout"), std::string::npos);
 }
 
 }  // namespace
