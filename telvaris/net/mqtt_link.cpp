@@ -131,6 +131,7 @@ bool receiveOne(uint32_t timeoutMs, Take&& take) {
 
 // Bytes up to the first zero byte, zeros after it: `count` positions.
 void copyAsText(char* out, const uint8_t* payload, size_t count) {
+  if (count == 0) return;  // an empty payload may come without storage
   const auto* end = static_cast<const uint8_t*>(std::memchr(payload, 0, count));
   const size_t text = end ? static_cast<size_t>(end - payload) : count;
   std::memcpy(out, payload, text);
@@ -175,7 +176,9 @@ int32_t initialise(const char* address, int32_t port, const char* clientId, int3
   if (!address || !clientId) return MQTTCLIENT_NULL_PARAMETER;
   MQTTClient client = nullptr;
   int rc = MQTTClient_create(&client, uri.c_str(), clientId, MQTTCLIENT_PERSISTENCE_NONE, nullptr);
-  if (rc == MQTTCLIENT_SUCCESS) rc = MQTTClient_setCallbacks(client, contextOf(generation), onConnectionLost, onMessage, nullptr);
+  if (rc == MQTTCLIENT_SUCCESS) {
+    rc = MQTTClient_setCallbacks(client, contextOf(generation), onConnectionLost, onMessage, nullptr);
+  }
   if (rc != MQTTCLIENT_SUCCESS) {
     if (client) MQTTClient_destroy(&client);
     return rc;
@@ -244,7 +247,7 @@ int32_t pollBytes(void* buffer, size_t capacity, uint32_t timeoutMs) {
   size_t copied = 0;
   const bool got = receiveOne(timeoutMs, [&](const uint8_t* payload, size_t length) {
     copied = std::min(length, capacity);
-    std::memcpy(out, payload, copied);
+    if (copied > 0) std::memcpy(out, payload, copied);
     if (copied < length) {
       l.pendingBytes.assign(payload + copied, payload + length);
       l.pendingOffset = 0;

@@ -80,7 +80,10 @@ TEST_F(RelayServiceStandIn, TheLibrarysOwnPublishReachesTheFeedbackTopic) {
   ASSERT_EQ(subscribeToMQTTConnection(kFeedbackTopic.c_str()), 0);
   ASSERT_EQ(publishToMQTTConnectionWithLength(kAppTopic.c_str(), "inhibit", 7), 0);
   EXPECT_EQ(nextDecision(), 0);
-  EXPECT_NE(relay.output().find("inhibit -> " + kFeedbackTopic), std::string::npos) << relay.output();
+  // It says so (just after it published).
+  EXPECT_TRUE(fixtures::waitFor([&] { return relay.output().find("inhibit -> " + kFeedbackTopic) != std::string::npos; },
+                                5000))
+      << relay.output();
 }
 
 struct Stream {
@@ -147,7 +150,9 @@ TEST_F(RelayServiceStandIn, RelayModeStreamsP3FromStartUntilStop) {
   while (net::mqtt::pollBytes(buffer.data(), buffer.size(), 300) > 0) {
   }
   EXPECT_EQ(net::mqtt::pollBytes(buffer.data(), buffer.size(), 700), -1);
-  EXPECT_NE(relay.output().find("stream ended after"), std::string::npos) << relay.output();
+  EXPECT_TRUE(
+      fixtures::waitFor([&] { return relay.output().find("stream ended after") != std::string::npos; }, 5000))
+      << relay.output();
 
   // A monitor request starts it again.
   ASSERT_EQ(publishToMQTTConnection(kAppTopic.c_str(), "monitor/first/second/dsu-user/last"), 0);
