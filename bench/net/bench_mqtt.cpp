@@ -43,7 +43,9 @@ int32_t awaitDecision() {
 void reportPercentiles(benchmark::State& state, std::vector<double>& microseconds) {
   if (microseconds.empty()) return;
   std::sort(microseconds.begin(), microseconds.end());
-  auto at = [&](double q) { return microseconds[static_cast<size_t>(q * static_cast<double>(microseconds.size() - 1))]; };
+  auto at = [&](double q) {
+    return microseconds[static_cast<size_t>(q * static_cast<double>(microseconds.size() - 1))];
+  };
   state.counters["median_us"] = at(0.5);
   state.counters["p99_us"] = at(0.99);
   state.counters["max_us"] = microseconds.back();
@@ -113,7 +115,13 @@ void BM_SustainedDecisions(benchmark::State& state) {
   state.SetItemsProcessed(total);
   terminateMQTTConnection();
 }
-BENCHMARK(BM_SustainedDecisions)->Arg(1)->Arg(16)->Arg(256)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SustainedDecisions)
+    ->Arg(1)
+    ->Arg(16)
+    ->Arg(256)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The main application's "inhibit" through the relay service stand-in to the
 // fading program's decision: two trips through the broker and one process.

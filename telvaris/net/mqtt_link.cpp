@@ -31,13 +31,13 @@ struct Link {
   MQTTClient client = nullptr;
 
   std::mutex queueMutex;
-  std::condition_variable arrived;          // a message came, or the connection ended
+  std::condition_variable arrived;  // a message came, or the connection ended
   // Counts the clients made; a callback of an earlier client (it may come
   // late, from another thread) finds a different number and is ignored.
   uintptr_t generation = 0;
-  std::deque<std::vector<uint8_t>> queue;   // payloads in arrival order
-  bool connected = false;                   // false: receives give up at once when the queue is empty
-  std::vector<uint8_t> pendingBytes;        // the unread rest of a payload for pollBytes
+  std::deque<std::vector<uint8_t>> queue;  // payloads in arrival order
+  bool connected = false;                  // false: receives give up at once when the queue is empty
+  std::vector<uint8_t> pendingBytes;       // the unread rest of a payload for pollBytes
   size_t pendingOffset = 0;
 };
 
@@ -49,8 +49,12 @@ Link& link() {
 }
 
 // The callbacks' context is the number of the client they belong to.
-void* contextOf(uintptr_t generation) { return reinterpret_cast<void*>(generation); }
-uintptr_t generationOf(void* context) { return reinterpret_cast<uintptr_t>(context); }
+void* contextOf(uintptr_t generation) {
+  return reinterpret_cast<void*>(generation);
+}
+uintptr_t generationOf(void* context) {
+  return reinterpret_cast<uintptr_t>(context);
+}
 
 int onMessage(void* context, char* topic, int /*topicLength*/, MQTTClient_message* message) {
   Link& l = link();
@@ -302,7 +306,9 @@ TLV_API int32_t TLV_CALL initialiseMQTTConnection(const char* address, int32_t p
   return net::mqtt::initialise(address, port, clientId, debugLevel);
 }
 
-TLV_API int32_t TLV_CALL subscribeToMQTTConnection(const char* topic) { return net::mqtt::subscribe(topic); }
+TLV_API int32_t TLV_CALL subscribeToMQTTConnection(const char* topic) {
+  return net::mqtt::subscribe(topic);
+}
 
 TLV_API int32_t TLV_CALL publishToMQTTConnection(const char* topic, const char* payload) {
   return net::mqtt::publishText(topic, payload);
@@ -316,10 +322,16 @@ TLV_API int32_t TLV_CALL pollMQTTConnectionForResponse(char* buffer) {
   return net::mqtt::pollText(buffer, net::mqtt::kPollCopyLimit);
 }
 
-TLV_API int32_t TLV_CALL tlMQTTRetrieveFeedbackInformation(void) { return net::mqtt::retrieveFeedback(); }
+TLV_API int32_t TLV_CALL tlMQTTRetrieveFeedbackInformation(void) {
+  return net::mqtt::retrieveFeedback();
+}
 
-TLV_API int32_t TLV_CALL unsubscribeFromMQTTConnection(const char* topic) { return net::mqtt::unsubscribe(topic); }
+TLV_API int32_t TLV_CALL unsubscribeFromMQTTConnection(const char* topic) {
+  return net::mqtt::unsubscribe(topic);
+}
 
-TLV_API int32_t TLV_CALL terminateMQTTConnection(void) { return net::mqtt::terminate(); }
+TLV_API int32_t TLV_CALL terminateMQTTConnection(void) {
+  return net::mqtt::terminate();
+}
 
 }  // extern "C"

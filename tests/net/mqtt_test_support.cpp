@@ -6,17 +6,25 @@
 
 namespace mqtttest {
 
-void LinkTest::SetUp() { std::filesystem::create_directories(root.file("telvaris")); }
+void LinkTest::SetUp() {
+  std::filesystem::create_directories(root.file("telvaris"));
+}
 
-void LinkTest::TearDown() { terminateMQTTConnection(); }
+void LinkTest::TearDown() {
+  terminateMQTTConnection();
+}
 
 int32_t LinkTest::connect(const std::string& clientId, int32_t debugLevel) {
   return initialiseMQTTConnection(fixtures::MosquittoBroker::kAddress, broker.port(), clientId.c_str(), debugLevel);
 }
 
-std::string LinkTest::logPath() const { return root.file("telvaris/MQTT.log"); }
+std::string LinkTest::logPath() const {
+  return root.file("telvaris/MQTT.log");
+}
 
-std::string LinkTest::logText() const { return fixtures::readFile(logPath()); }
+std::string LinkTest::logText() const {
+  return fixtures::readFile(logPath());
+}
 
 size_t LinkTest::messagesTaken() const {
   const std::string text = logText();

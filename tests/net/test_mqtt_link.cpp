@@ -92,8 +92,8 @@ TEST_F(MqttLink, RetrieveDecidesEachPayloadForm) {
       {"\0{\"k\":\"inhibit\"}"s, -1},
   };
   for (const Form& form : forms) {
-    ASSERT_EQ(publishToMQTTConnectionWithLength("forms", form.payload.data(), static_cast<int32_t>(form.payload.size())),
-              0);
+    ASSERT_EQ(
+        publishToMQTTConnectionWithLength("forms", form.payload.data(), static_cast<int32_t>(form.payload.size())), 0);
     EXPECT_EQ(nextDecision(), form.decision) << "payload '" << form.payload << "'";
   }
 }
@@ -106,8 +106,8 @@ TEST_F(MqttLink, RetrieveCutsLongPayloadsTo2047Bytes) {
   const std::string payload = head + std::string(2047 - head.size(), ' ') + R"("inhibit"})";
   ASSERT_EQ(publishToMQTTConnection("long", payload.c_str()), 0);
   EXPECT_EQ(nextDecision(), -1);
-  const std::string expected = "MQTT: Received '" + payload.substr(0, 2047) + "' of length " +
-                               std::to_string(payload.size()) + "\n";
+  const std::string expected =
+      "MQTT: Received '" + payload.substr(0, 2047) + "' of length " + std::to_string(payload.size()) + "\n";
   EXPECT_NE(logText().find(expected), std::string::npos);
 
   // Just within the bound the word still decides.

@@ -42,9 +42,10 @@ TEST(RelayServiceProgram, SaysWhatItDoesAndRefusesBadArguments) {
   EXPECT_NE(text.find("/pelorvantis/ADDRESS/feedback"), std::string::npos);
   EXPECT_NE(text.find("--relay"), std::string::npos);
 
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string> {"--listen", "t"}, {"--email", "a@b", "--listen", "t", "--relay"},
-        {"--email", "a@b", "--listen", "t", "--packets", "0"}, {"--email", "a@b", "--listen", "t", "--bogus"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string> {"--listen", "t"},
+                                               {"--email", "a@b", "--listen", "t", "--relay"},
+                                               {"--email", "a@b", "--listen", "t", "--packets", "0"},
+                                               {"--email", "a@b", "--listen", "t", "--bogus"}}) {
     fixtures::ChildProcess bad;
     std::vector<std::string> argv = {RELAY_SERVICE_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -81,8 +82,8 @@ TEST_F(RelayServiceStandIn, TheLibrarysOwnPublishReachesTheFeedbackTopic) {
   ASSERT_EQ(publishToMQTTConnectionWithLength(kAppTopic.c_str(), "inhibit", 7), 0);
   EXPECT_EQ(nextDecision(), 0);
   // It says so (just after it published).
-  EXPECT_TRUE(fixtures::waitFor([&] { return relay.output().find("inhibit -> " + kFeedbackTopic) != std::string::npos; },
-                                5000))
+  EXPECT_TRUE(
+      fixtures::waitFor([&] { return relay.output().find("inhibit -> " + kFeedbackTopic) != std::string::npos; }, 5000))
       << relay.output();
 }
 
@@ -141,7 +142,8 @@ TEST_F(RelayServiceStandIn, RelayModeStreamsP3FromStartUntilStop) {
   EXPECT_LT(rate, 512.0);
   // The signals move: channel 0 (bytes 2 and 4) takes many values.
   std::set<int> channel0;
-  for (size_t at = 0; at < s.bytes.size(); at += kPacket) channel0.insert(((s.bytes[at + 4] >> 4) & 7) * 128 + s.bytes[at + 2]);
+  for (size_t at = 0; at < s.bytes.size(); at += kPacket)
+    channel0.insert(((s.bytes[at + 4] >> 4) & 7) * 128 + s.bytes[at + 2]);
   EXPECT_GT(channel0.size(), 50u);
 
   ASSERT_EQ(publishToMQTTConnection(kAppTopic.c_str(), "stop/first/second/dsu-user/last"), 0);
@@ -150,8 +152,7 @@ TEST_F(RelayServiceStandIn, RelayModeStreamsP3FromStartUntilStop) {
   while (net::mqtt::pollBytes(buffer.data(), buffer.size(), 300) > 0) {
   }
   EXPECT_EQ(net::mqtt::pollBytes(buffer.data(), buffer.size(), 700), -1);
-  EXPECT_TRUE(
-      fixtures::waitFor([&] { return relay.output().find("stream ended after") != std::string::npos; }, 5000))
+  EXPECT_TRUE(fixtures::waitFor([&] { return relay.output().find("stream ended after") != std::string::npos; }, 5000))
       << relay.output();
 
   // A monitor request starts it again.
@@ -184,8 +185,8 @@ TEST_F(RelayServiceStandIn, EndsCleanlyOnSigintAndSigterm) {
 TEST_F(RelayServiceStandIn, WaitsForALateBrokerAndStillEndsOnSigterm) {
   broker.stop();
   fixtures::ChildProcess relay;
-  relay.start({RELAY_SERVICE_PATH, "--broker", broker.uri(), "--client-id", "late-relay", "--email", kEmail,
-               "--listen", kAppTopic},
+  relay.start({RELAY_SERVICE_PATH, "--broker", broker.uri(), "--client-id", "late-relay", "--email", kEmail, "--listen",
+               kAppTopic},
               {}, root.file("relay.out"));
   EXPECT_TRUE(fixtures::waitFor(
       [&] { return fixtures::readFile(root.file("relay.out")).find("trying again") != std::string::npos; }, 10000));

@@ -17,12 +17,18 @@ void encodePair(uint8_t* group, int32_t even, int32_t odd) {
 
 int channelsForLength(int length) {
   switch (length) {
-    case 5: return 2;
-    case 8: return 4;
-    case 11: return 6;
-    case 14: return 8;
-    case 50: return 32;
-    default: return 0;
+    case 5:
+      return 2;
+    case 8:
+      return 4;
+    case 11:
+      return 6;
+    case 14:
+      return 8;
+    case 50:
+      return 32;
+    default:
+      return 0;
   }
 }
 

@@ -36,7 +36,9 @@ constexpr auto kReconnectPause = std::chrono::seconds(1);
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-extern "C" void requestStop(int) { stopRequested = 1; }
+extern "C" void requestStop(int) {
+  stopRequested = 1;
+}
 
 struct Options {
   std::string broker = "tcp://127.0.0.1:1883";
@@ -139,7 +141,9 @@ int parse(int argc, char** argv, Options& o) {
 class Relay {
  public:
   explicit Relay(const Options& o)
-      : options_(o), feedbackTopic_("/pelorvantis/" + o.email + "/feedback"), stream_(kPacketLength, kPacketsPerSecond) {}
+      : options_(o),
+        feedbackTopic_("/pelorvantis/" + o.email + "/feedback"),
+        stream_(kPacketLength, kPacketsPerSecond) {}
 
   ~Relay() {
     if (client_) {
@@ -157,8 +161,8 @@ class Relay {
     }
     say("relay-service: feedback for %s goes to %s", options_.email.c_str(), feedbackTopic_.c_str());
     if (options_.relay) {
-      say("relay-service: relay mode: start/monitor stream P3 on %s, %d packets a message",
-          options_.stream.c_str(), options_.packetsPerMessage);
+      say("relay-service: relay mode: start/monitor stream P3 on %s, %d packets a message", options_.stream.c_str(),
+          options_.packetsPerMessage);
     }
     while (!stopRequested) {
       if (!MQTTClient_isConnected(client_) && !connect()) continue;
@@ -185,8 +189,8 @@ class Relay {
     int rc = MQTTClient_connect(client_, &connectOptions);
     if (rc == MQTTCLIENT_SUCCESS) rc = MQTTClient_subscribe(client_, options_.listen.c_str(), 0);
     if (rc == MQTTCLIENT_SUCCESS) {
-      say("relay-service: connected to %s as %s, listening on %s", options_.broker.c_str(),
-          options_.clientId.c_str(), options_.listen.c_str());
+      say("relay-service: connected to %s as %s, listening on %s", options_.broker.c_str(), options_.clientId.c_str(),
+          options_.listen.c_str());
       reported_ = false;
       // A stream resumes from now rather than catching up the outage in one burst.
       streamStart_ = Clock::now();
@@ -220,8 +224,8 @@ class Relay {
 
   long waitMs() const {
     if (!streaming_) return kIdleWaitMs;
-    const auto nextDue = streamStart_ + std::chrono::microseconds(
-                                            (sent_ + options_.packetsPerMessage) * 1000000LL / kPacketsPerSecond);
+    const auto nextDue =
+        streamStart_ + std::chrono::microseconds((sent_ + options_.packetsPerMessage) * 1000000LL / kPacketsPerSecond);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(nextDue - Clock::now()).count();
     return ms < 0 ? 0 : (ms > kIdleWaitMs ? kIdleWaitMs : static_cast<long>(ms));
   }
@@ -249,8 +253,8 @@ class Relay {
 
   // "word" alone or "word/..." (the words after it belong to the caller).
   static bool isCommand(std::string_view payload, std::string_view word) {
-    return payload == word || (payload.size() > word.size() && payload.substr(0, word.size()) == word &&
-                               payload[word.size()] == '/');
+    return payload == word ||
+           (payload.size() > word.size() && payload.substr(0, word.size()) == word && payload[word.size()] == '/');
   }
 
   void startStream(std::string_view payload) {
@@ -281,7 +285,8 @@ class Relay {
   void publish(const std::string& topic, const void* payload, size_t length) {
     MQTTClient_deliveryToken token = 0;
     const int rc = MQTTClient_publish(client_, topic.c_str(), static_cast<int>(length), payload, 0, 0, &token);
-    if (rc != MQTTCLIENT_SUCCESS) std::fprintf(stderr, "relay-service: publish on %s failed (code %d)\n", topic.c_str(), rc);
+    if (rc != MQTTCLIENT_SUCCESS)
+      std::fprintf(stderr, "relay-service: publish on %s failed (code %d)\n", topic.c_str(), rc);
   }
 
   const Options& options_;
