@@ -40,7 +40,27 @@ int32_t awaitDecision() {
   return -1;
 }
 
-void reportPercentiles(benchmark::State& state, std::vector<double>& microseconds) {
+// Times each trip from `publish(decision)` (inhibit and reward in turn) to
+// tlMQTTRetrieveFeedbackInformation returning that decision; reports the
+// median, 99th percentile and worst trip.
+template <typename Publish>
+void timeDecisionTrips(benchmark::State& state, Publish publish) {
+  std::vector<double> microseconds;
+  microseconds.reserve(static_cast<size_t>(state.max_iterations));
+  int n = 0;
+  for (auto _ : state) {
+    const int expected = n++ % 2;
+    const auto start = Clock::now();
+    publish(expected);
+    const int32_t decision = awaitDecision();
+    const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    state.SetIterationTime(us / 1e6);
+    microseconds.push_back(us);
+    if (decision != expected) {
+      state.SkipWithError("wrong or missing decision");
+      break;
+    }
+  }
   if (microseconds.empty()) return;
   std::sort(microseconds.begin(), microseconds.end());
   auto at = [&](double q) {
@@ -59,23 +79,7 @@ void BM_PublishToDecision(benchmark::State& state) {
     return;
   }
   const char* payloads[2] = {R"({"feedback":"inhibit"})", R"({"feedback":"reward"})"};
-  std::vector<double> samples;
-  samples.reserve(static_cast<size_t>(state.max_iterations));
-  int n = 0;
-  for (auto _ : state) {
-    const int expected = n++ % 2;
-    const auto start = Clock::now();
-    publishToMQTTConnection(topic.c_str(), payloads[expected]);
-    const int32_t decision = awaitDecision();
-    const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-    state.SetIterationTime(us / 1e6);
-    samples.push_back(us);
-    if (decision != expected) {
-      state.SkipWithError("wrong or missing decision");
-      break;
-    }
-  }
-  reportPercentiles(state, samples);
+  timeDecisionTrips(state, [&](int decision) { publishToMQTTConnection(topic.c_str(), payloads[decision]); });
   terminateMQTTConnection();
 }
 BENCHMARK(BM_PublishToDecision)->UseManualTime()->Iterations(5000)->Unit(benchmark::kMicrosecond);
@@ -134,22 +138,10 @@ void BM_ThroughTheRelayService(benchmark::State& state) {
     state.SkipWithError("no connection to the broker");
     return;
   }
-  std::vector<double> samples;
-  int n = 0;
-  for (auto _ : state) {
-    const int expected = n++ % 2;
-    const auto start = Clock::now();
-    publishToMQTTConnectionWithLength(appTopic.c_str(), expected ? "reward" : "inhibit", expected ? 6 : 7);
-    const int32_t decision = awaitDecision();
-    const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-    state.SetIterationTime(us / 1e6);
-    samples.push_back(us);
-    if (decision != expected) {
-      state.SkipWithError("wrong or missing decision");
-      break;
-    }
-  }
-  reportPercentiles(state, samples);
+  // As the shared block publishes a decision in MQTT mode.
+  timeDecisionTrips(state, [&](int decision) {
+    publishToMQTTConnectionWithLength(appTopic.c_str(), decision ? "reward" : "inhibit", decision ? 6 : 7);
+  });
   terminateMQTTConnection();
 }
 BENCHMARK(BM_ThroughTheRelayService)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
