@@ -185,8 +185,8 @@ TEST_F(RelayServiceStandIn, EndsCleanlyOnSigintAndSigterm) {
 TEST_F(RelayServiceStandIn, WaitsForALateBrokerAndStillEndsOnSigterm) {
   broker.stop();
   fixtures::ChildProcess relay;
-  relay.start({RELAY_SERVICE_PATH, "--broker", broker.uri(), "--client-id", "late-relay", "--email", kEmail, "--listen",
-               kAppTopic},
+  relay.start(fixtures::endingWithStarter({RELAY_SERVICE_PATH, "--broker", broker.uri(), "--client-id", "late-relay",
+                                           "--email", kEmail, "--listen", kAppTopic}),
               {}, root.file("relay.out"));
   EXPECT_TRUE(fixtures::waitFor(
       [&] { return fixtures::readFile(root.file("relay.out")).find("trying again") != std::string::npos; }, 10000));
