@@ -75,8 +75,10 @@ TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t b
  * topic to receive, then publishes and receives, then optionally
  * unsubscribeFromMQTTConnection, and terminateMQTTConnection. Every
  * subscription and publication uses QoS 0; publishes do not wait for
- * delivery. Calls from several threads are safe: a publish never waits
- * behind a receive that is still waiting for a message.
+ * delivery. Messages are taken off the connection in the background as they
+ * arrive (which also keeps an idle connection alive) and handed out, oldest
+ * first, by the two receive calls. Calls from several threads are safe: a
+ * publish never waits behind a receive that is still waiting for a message.
  *
  * The log "c:\telvaris\MQTT.log" (on Linux $TELVARIS_ROOT/telvaris/MQTT.log;
  * the folder must exist) is created by the first initialisation with a
@@ -89,14 +91,16 @@ TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t b
  * debugLevel 0 writes no log lines (an open log stays open), any other value
  * writes every line. A connection made by an earlier call is closed first.
  * Returns 0 when connected; otherwise the client library's code from creating
- * the client (negative; -6 for a NULL address or client identifier) or from
- * connecting (non-zero). After a failed connect the link stays unusable:
- * subscribes fail, publishes return -1, receives return -1. */
+ * the client (negative; -6 for a NULL address or client identifier, -14 for
+ * a scheme other than tcp:// or ws://) or from connecting (non-zero). After
+ * a failed connect the link stays unusable: subscribes fail, publishes return
+ * -1, receives return -1 at once. */
 TLV_API int32_t TLV_CALL initialiseMQTTConnection(const char* address, int32_t port, const char* clientId,
                                                   int32_t debugLevel);
 
 /* Subscribes to `topic` (QoS 0). Returns 0, or the client library's non-zero
- * code (-6 for a NULL topic, -1 or -3 without a connection). */
+ * code (-6 for a NULL topic, -1 before any initialisation, -3 after a failed
+ * connect or a lost connection). */
 TLV_API int32_t TLV_CALL subscribeToMQTTConnection(const char* topic);
 
 /* Publishes the text `payload` without its terminating zero on `topic`.
@@ -114,8 +118,8 @@ TLV_API int32_t TLV_CALL publishToMQTTConnectionWithLength(const char* topic, co
  * byte, then zeros, min(payload length, 430080) positions in all. `buffer`
  * must hold 430080 bytes, or the largest payload the caller expects. Returns
  * the number of positions written (the payload length when it is at most
- * 430080), or -1 when no message arrived, the link is not connected or
- * `buffer` is NULL. Nothing is logged. */
+ * 430080), or -1 when no message arrived (at once when the link is not
+ * connected) or `buffer` is NULL. Nothing is logged. */
 TLV_API int32_t TLV_CALL pollMQTTConnectionForResponse(char* buffer);
 
 /* Waits up to 50 ms for one message and decides it. The payload (cut to 2047
