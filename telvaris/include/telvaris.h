@@ -64,7 +64,46 @@ TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t b
  * Shared feedback block (tlAPI)
  * ---------------------------------------------------------------------- */
 
-/* (exports of the shared block go here) */
+/* One block of feedback state for every process that loads the library
+ * (on Linux: per user and TELVARIS_ROOT), zero when its first user loads it.
+ * Status words are stored and returned as given. If the system refuses the
+ * shared memory, setters change nothing and getters return 0. */
+TLV_API int32_t TLV_CALL tlAPISetSystemStatus(int32_t status);
+TLV_API int32_t TLV_CALL tlAPIGetSystemStatus(void);
+/* 1 inhibit, 2 reward, 0 none. With the data transfer mode MQTT (2) the
+ * decision is published instead ("inhibit" for 1, "reward" for 2, nothing
+ * else) on the publish topic, through the process's MQTT connection, and
+ * the block keeps its value. Returns 0. */
+TLV_API int32_t TLV_CALL tlAPISetFeedbackStatus(int32_t status);
+TLV_API int32_t TLV_CALL tlAPIGetFeedbackStatus(void);
+/* Three arrays of 256 elements (index = channel; 0 carries none). A NULL
+ * array leaves its values as they were. Returns 0. */
+TLV_API int32_t TLV_CALL tlAPISetFeedbackValues(const double* amplitudes, const double* thresholds,
+                                                const int32_t* modalities);
+/* Fills elements 1..255 of an array of 256 doubles; element 0 untouched. */
+TLV_API int32_t TLV_CALL tlAPIGetAmplitudeValues(double* amplitudes);
+/* Fill elements 1..254 of an array of at least 255; 0 and 255 untouched. */
+TLV_API int32_t TLV_CALL tlAPIGetThresholdValues(double* thresholds);
+TLV_API int32_t TLV_CALL tlAPIGetModalityValues(int32_t* modalities);
+TLV_API int32_t TLV_CALL tlAPISetLumiDropStatus(int32_t status);
+TLV_API int32_t TLV_CALL tlAPIGetLumiDropStatus(void);
+/* Writes amplitudes 1..count-1 ("%10.4f" each, no separators) to
+ * "c:\telvaris\export\datachan.txt"; a count above 256 stops at 255.
+ * Returns 0, or -1 when the file cannot be created. */
+TLV_API int32_t TLV_CALL tlAPIWriteValues(int32_t count);
+/* Registers `callback` in slot 0..6 (a larger slot changes nothing; NULL
+ * empties the slot) and appends "TlAPISetupCallBack" to
+ * "c:\telvaris\callback.txt". Returns 0. */
+TLV_API int32_t TLV_CALL tlAPISetupCallback(uint32_t slot, void(TLV_CALL* callback)(uint16_t* text));
+/* Call the callback of slots 0..5 with the OLE Automation string (UTF-16,
+ * length-prefixed) "Callback from DLL", valid until the library unloads.
+ * Return 0, or -1 when the slot is empty. */
+TLV_API int32_t TLV_CALL tlAPIStartRecording(void);
+TLV_API int32_t TLV_CALL tlAPIStopRecording(void);
+TLV_API int32_t TLV_CALL tlAPIPauseDataTransfer(void);
+TLV_API int32_t TLV_CALL tlAPIResumeDataTransfer(void);
+TLV_API int32_t TLV_CALL tlAPIStartPlayback(void);
+TLV_API int32_t TLV_CALL tlAPIStopPlayback(void);
 
 /* ------------------------------------------------------------------------
  * MQTT link
@@ -148,7 +187,19 @@ TLV_API int32_t TLV_CALL terminateMQTTConnection(void);
  * DSU acquisition
  * ---------------------------------------------------------------------- */
 
-/* (exports of DSU acquisition go here) */
+/* Chooses the road of the DSU stream: 0 serial, 1 TCP/IP (address, port),
+ * 2 MQTT (broker address, port, user id, publish and subscribe topics;
+ * payloads "start"/"stop"), 3 relay service (as 2, payloads
+ * "start/first/second/userId/last" and "stop/..."), 4 as 3 with
+ * "monitor/..." to start. Any other mode falls back to serial. Returns the
+ * resulting mode (4 gives 3), or -1, changing nothing, when a text the mode
+ * needs is NULL or longer than its field (address 15 characters for TCP/IP,
+ * broker 31, publish topic 63, subscribe topic 95, user id 99, payloads
+ * 127). */
+TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char* address, int32_t port, const char* userId,
+                                             const char* publishTopic, const char* subscribeTopic,
+                                             const char* payloadFirst, const char* payloadSecond,
+                                             const char* payloadLast);
 
 /* ------------------------------------------------------------------------
  * Signal processing
