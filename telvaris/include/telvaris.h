@@ -64,13 +64,118 @@ TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t b
  * Shared feedback block (tlAPI)
  * ---------------------------------------------------------------------- */
 
-/* (exports of the shared block go here) */
+/* One block of feedback state for every process that loads the library
+ * (on Linux: per user and TELVARIS_ROOT), zero when its first user loads it.
+ * Status words are stored and returned as given. If the system refuses the
+ * shared memory, setters change nothing and getters return 0. */
+TLV_API int32_t TLV_CALL tlAPISetSystemStatus(int32_t status);
+TLV_API int32_t TLV_CALL tlAPIGetSystemStatus(void);
+/* 1 inhibit, 2 reward, 0 none. With the data transfer mode MQTT (2) the
+ * decision is published instead ("inhibit" for 1, "reward" for 2, nothing
+ * else) on the publish topic, through the process's MQTT connection, and
+ * the block keeps its value. Returns 0. */
+TLV_API int32_t TLV_CALL tlAPISetFeedbackStatus(int32_t status);
+TLV_API int32_t TLV_CALL tlAPIGetFeedbackStatus(void);
+/* Three arrays of 256 elements (index = channel; 0 carries none). A NULL
+ * array leaves its values as they were. Returns 0. */
+TLV_API int32_t TLV_CALL tlAPISetFeedbackValues(const double* amplitudes, const double* thresholds,
+                                                const int32_t* modalities);
+/* Fills elements 1..255 of an array of 256 doubles; element 0 untouched. */
+TLV_API int32_t TLV_CALL tlAPIGetAmplitudeValues(double* amplitudes);
+/* Fill elements 1..254 of an array of at least 255; 0 and 255 untouched. */
+TLV_API int32_t TLV_CALL tlAPIGetThresholdValues(double* thresholds);
+TLV_API int32_t TLV_CALL tlAPIGetModalityValues(int32_t* modalities);
+TLV_API int32_t TLV_CALL tlAPISetLumiDropStatus(int32_t status);
+TLV_API int32_t TLV_CALL tlAPIGetLumiDropStatus(void);
+/* Writes amplitudes 1..count-1 ("%10.4f" each, no separators) to
+ * "c:\telvaris\export\datachan.txt"; a count above 256 stops at 255.
+ * Returns 0, or -1 when the file cannot be created. */
+TLV_API int32_t TLV_CALL tlAPIWriteValues(int32_t count);
+/* Registers `callback` in slot 0..6 (a larger slot changes nothing; NULL
+ * empties the slot) and appends "TlAPISetupCallBack" to
+ * "c:\telvaris\callback.txt". Returns 0. */
+TLV_API int32_t TLV_CALL tlAPISetupCallback(uint32_t slot, void(TLV_CALL* callback)(uint16_t* text));
+/* Call the callback of slots 0..5 with the OLE Automation string (UTF-16,
+ * length-prefixed) "Callback from DLL", valid until the library unloads.
+ * Return 0, or -1 when the slot is empty. */
+TLV_API int32_t TLV_CALL tlAPIStartRecording(void);
+TLV_API int32_t TLV_CALL tlAPIStopRecording(void);
+TLV_API int32_t TLV_CALL tlAPIPauseDataTransfer(void);
+TLV_API int32_t TLV_CALL tlAPIResumeDataTransfer(void);
+TLV_API int32_t TLV_CALL tlAPIStartPlayback(void);
+TLV_API int32_t TLV_CALL tlAPIStopPlayback(void);
 
 /* ------------------------------------------------------------------------
  * MQTT link
  * ---------------------------------------------------------------------- */
 
-/* (exports of the MQTT link go here) */
+/* The process's one MQTT client connection (Eclipse Paho, synchronous).
+ * Call initialiseMQTTConnection, then subscribeToMQTTConnection for each
+ * topic to receive, then publishes and receives, then optionally
+ * unsubscribeFromMQTTConnection, and terminateMQTTConnection. Every
+ * subscription and publication uses QoS 0; publishes do not wait for
+ * delivery. Messages are taken off the connection in the background as they
+ * arrive (which also keeps an idle connection alive) and handed out, oldest
+ * first, by the two receive calls. Calls from several threads are safe: a
+ * publish never waits behind a receive that is still waiting for a message.
+ *
+ * The log "c:\telvaris\MQTT.log" (on Linux $TELVARIS_ROOT/telvaris/MQTT.log;
+ * the folder must exist) is created by the first initialisation with a
+ * non-zero debug level and stays open until terminateMQTTConnection. Lines
+ * carry no time stamp. */
+
+/* Connects to `address`:`port` (address is the server URI without the port,
+ * e.g. "tcp://broker.example") as `clientId`, keep-alive 20 s, clean
+ * session, no user name, password or TLS; the connect waits up to 30 s.
+ * debugLevel 0 writes no log lines (an open log stays open), any other value
+ * writes every line. A connection made by an earlier call is closed first.
+ * Returns 0 when connected; otherwise the client library's code from creating
+ * the client (negative; -6 for a NULL address or client identifier, -14 for
+ * a scheme other than tcp:// or ws://) or from connecting (non-zero). After
+ * a failed connect the link stays unusable: subscribes fail, publishes return
+ * -1, receives return -1 at once. */
+TLV_API int32_t TLV_CALL initialiseMQTTConnection(const char* address, int32_t port, const char* clientId,
+                                                  int32_t debugLevel);
+
+/* Subscribes to `topic` (QoS 0). Returns 0, or the client library's non-zero
+ * code (-6 for a NULL topic, -1 before any initialisation, -3 after a failed
+ * connect or a lost connection). */
+TLV_API int32_t TLV_CALL subscribeToMQTTConnection(const char* topic);
+
+/* Publishes the text `payload` without its terminating zero on `topic`.
+ * Returns 0, or -1 when the publish is refused (no connection, NULL topic or
+ * payload). */
+TLV_API int32_t TLV_CALL publishToMQTTConnection(const char* topic, const char* payload);
+
+/* Publishes exactly `length` bytes from `payload` (zero bytes included) on
+ * `topic`. Returns 0, or -1 when the publish is refused (no connection, NULL
+ * topic, NULL payload with a non-zero length, negative length). */
+TLV_API int32_t TLV_CALL publishToMQTTConnectionWithLength(const char* topic, const void* payload, int32_t length);
+
+/* Waits up to 5000 ms for one message on any subscribed topic and copies its
+ * payload into `buffer` as a bounded string copy: bytes up to the first zero
+ * byte, then zeros, min(payload length, 430080) positions in all. `buffer`
+ * must hold 430080 bytes, or the largest payload the caller expects. Returns
+ * the number of positions written (the payload length when it is at most
+ * 430080), or -1 when no message arrived (at once when the link is not
+ * connected) or `buffer` is NULL. Nothing is logged. */
+TLV_API int32_t TLV_CALL pollMQTTConnectionForResponse(char* buffer);
+
+/* Waits up to 50 ms for one message and decides it. The payload (cut to 2047
+ * bytes, read up to its first zero byte) is split into tokens at { } : , space
+ * and double quote. With two or more tokens the second decides: "inhibit" at
+ * its start gives 0, anything else 1 (so {"feedback":"inhibit"} gives 0 and
+ * {"feedback":"reward"} 1). A single token decides by itself: "inhibit" at its
+ * start 0, "reward" at its start 1, anything else -1. No token, or no message
+ * within 50 ms: -1. */
+TLV_API int32_t TLV_CALL tlMQTTRetrieveFeedbackInformation(void);
+
+/* Unsubscribes from `topic`. Returns 0 (the outcome is not reported). */
+TLV_API int32_t TLV_CALL unsubscribeFromMQTTConnection(const char* topic);
+
+/* Disconnects (waiting up to 10 s), destroys the client and closes the log.
+ * Returns 0, also without a connection. */
+TLV_API int32_t TLV_CALL terminateMQTTConnection(void);
 
 /* ------------------------------------------------------------------------
  * Datagrams
@@ -82,7 +187,19 @@ TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t b
  * DSU acquisition
  * ---------------------------------------------------------------------- */
 
-/* (exports of DSU acquisition go here) */
+/* Chooses the road of the DSU stream: 0 serial, 1 TCP/IP (address, port),
+ * 2 MQTT (broker address, port, user id, publish and subscribe topics;
+ * payloads "start"/"stop"), 3 relay service (as 2, payloads
+ * "start/first/second/userId/last" and "stop/..."), 4 as 3 with
+ * "monitor/..." to start. Any other mode falls back to serial. Returns the
+ * resulting mode (4 gives 3), or -1, changing nothing, when a text the mode
+ * needs is NULL or longer than its field (address 15 characters for TCP/IP,
+ * broker 31, publish topic 63, subscribe topic 95, user id 99, payloads
+ * 127). */
+TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char* address, int32_t port, const char* userId,
+                                             const char* publishTopic, const char* subscribeTopic,
+                                             const char* payloadFirst, const char* payloadSecond,
+                                             const char* payloadLast);
 
 /* ------------------------------------------------------------------------
  * Signal processing

@@ -1,0 +1,110 @@
+#include "dsu/transfer_mode.h"
+
+#include <cstdio>
+#include <mutex>
+
+#include "dsu/debug_log.h"
+#include "telvaris.h"
+
+namespace dsu {
+namespace {
+
+std::mutex g_mutex;
+TransferSettings g_settings;
+
+const char* logName(int32_t mode) {
+  switch (mode) {
+    case kTcpIp: return "TCP/IP\n";
+    case kMqtt: return "MQTT\n";
+    case kRelay: return "Pelorvantis\n";
+    default: return "Serial\n";
+  }
+}
+
+// Text for a field of `capacity` bytes: false when it would not fit.
+bool fits(const char* text, size_t capacity) { return text && std::char_traits<char>::length(text) < capacity; }
+
+std::string payload(const char* format, const char* first, const char* second, const char* user, const char* last) {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, format, first, second, user, last);
+  return buffer;
+}
+
+}  // namespace
+
+TransferSettings transferSettings() {
+  std::lock_guard lock(g_mutex);
+  return g_settings;
+}
+
+int32_t transferMode() {
+  std::lock_guard lock(g_mutex);
+  return g_settings.mode;
+}
+
+}  // namespace dsu
+
+extern "C" TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char* address, int32_t port,
+                                                         const char* userId, const char* publishTopic,
+                                                         const char* subscribeTopic, const char* payloadFirst,
+                                                         const char* payloadSecond, const char* payloadLast) {
+  using namespace dsu;
+  TransferSettings next;
+  {
+    std::lock_guard lock(g_mutex);
+    next = g_settings;
+  }
+  switch (mode) {
+    case 0:
+      next.mode = kSerial;
+      break;
+    case 1:
+      if (!fits(address, kServerAddressCapacity)) return -1;
+      next.mode = kTcpIp;
+      next.serverAddress = address;
+      next.serverPort = port;
+      break;
+    case 2:
+    case 3:
+    case 4: {
+      if (!fits(address, kBrokerAddressCapacity) || !fits(userId, kUserIdCapacity) ||
+          !fits(publishTopic, kPublishTopicCapacity) || !fits(subscribeTopic, kSubscribeTopicCapacity))
+        return -1;
+      next.brokerAddress = address;
+      next.brokerPort = port;
+      next.userId = userId;
+      next.publishTopic = publishTopic;
+      next.subscribeTopic = subscribeTopic;
+      if (mode == 2) {
+        next.mode = kMqtt;
+        next.startPayload = "start";
+        next.stopPayload = "stop";
+        break;
+      }
+      if (!payloadFirst || !payloadSecond || !payloadLast) return -1;
+      next.mode = kRelay;
+      next.startPayload = payload(mode == 3 ? "start/%s/%s/%s/%s" : "monitor/%s/%s/%s/%s", payloadFirst,
+                                  payloadSecond, userId, payloadLast);
+      next.stopPayload = payload("stop/%s/%s/%s/%s", payloadFirst, payloadSecond, userId, payloadLast);
+      if (next.startPayload.size() >= kPayloadCapacity || next.stopPayload.size() >= kPayloadCapacity) return -1;
+      break;
+    }
+    default:
+      log("Data transfer mode '%d' not recognised - defaulting to SERIAL\n", mode);
+      next.mode = kSerial;
+      break;
+  }
+  {
+    std::lock_guard lock(g_mutex);
+    g_settings = next;
+  }
+  log("Data Transfer Mode set to ");
+  logMore("%s", logName(next.mode));
+  if (next.mode == kTcpIp) {
+    log("Server IP: %s, Port %d\n", next.serverAddress.c_str(), next.serverPort);
+  } else if (next.mode == kMqtt || next.mode == kRelay) {
+    log("Server Address: %s:%d, P-Topic: %s, S-Topic: %s\n", next.brokerAddress.c_str(), next.brokerPort,
+        next.publishTopic.c_str(), next.subscribeTopic.c_str());
+  }
+  return next.mode;
+}

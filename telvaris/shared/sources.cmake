@@ -1,0 +1,1 @@
+target_sources(telvaris_objects PRIVATE shared/feedback_block.cpp)
