@@ -40,6 +40,10 @@ void* LibraryTelvarisLink::bind(const char* name, void*& slot) {
       fail("cannot load the telvaris library: " + file + " is neither in " + folder_ +
            " nor on the system's library search path (" + library_.error() + ")");
     }
+    // Never unloaded: when the program ends without terminateMQTTConnection
+    // (closing the window, a refused link) the library's client threads
+    // still run its code, and the connection lives until the process ends.
+    library_.keepLoaded();
   }
   slot = library_.symbol(name);
   if (!slot) fail("the telvaris library " + loadedFrom_ + " has no function named " + name);

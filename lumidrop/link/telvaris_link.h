@@ -4,7 +4,8 @@
 // library at run time: the first call loads it by file name (from the
 // program's folder, else the system's search path) and each function is
 // looked up by its export name at its own first call. Strings go over as
-// zero-terminated 8-bit texts owned by the caller.
+// zero-terminated 8-bit texts owned by the caller. Once loaded, the library
+// is never unloaded.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // The run-time link to telvaris: loaded by file name from the program's
 // folder at the first call, each function bound by its export name.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -55,8 +56,30 @@ class Link : public fixtures::RootedTest {
 
 }  // namespace
 
+// First: a library once loaded stays for the process, and would then be
+// found by its name.
+TEST_F(Link, AMissingLibraryIsReportedByNameAndFolder) {
+  const std::string folder = root.file("empty");
+  std::filesystem::create_directories(folder);
+  LibraryTelvarisLink link(folder, onFailure());
+  int32_t a, b, c;
+  EXPECT_THROW(link.ReportVersion(a, b, c), std::runtime_error);
+  ASSERT_TRUE(failure);
+  EXPECT_NE(failure->find("libtelvaris.so"), std::string::npos) << *failure;
+  EXPECT_NE(failure->find(folder), std::string::npos) << *failure;
+}
+
 TEST_F(Link, CallsReachTheLibraryInTheProgramFolderWithTheirArguments) {
   const std::string folder = folderWith(FAKE_TELVARIS_PATH);
+  {
+    LibraryTelvarisLink spent(folder, onFailure());
+    int32_t a, b, c;
+    spent.ReportVersion(a, b, c);
+  }
+  void* still = dlopen((folder + "/libtelvaris.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+  EXPECT_NE(still, nullptr) << "a loaded library stays loaded: its threads may outlive the link";
+  if (still) dlclose(still);
+
   LibraryTelvarisLink link(folder, onFailure());
   EXPECT_TRUE(link.loadedFrom().empty()) << "nothing is loaded before the first call";
   int32_t major = 0, minor = 0, build = 0;
@@ -83,17 +106,6 @@ TEST_F(Link, CallsReachTheLibraryInTheProgramFolderWithTheirArguments) {
             "unsubscribeFromMQTTConnection /pelorvantis/me/feedback\n"
             "terminateMQTTConnection\n");
   EXPECT_FALSE(failure);
-}
-
-TEST_F(Link, AMissingLibraryIsReportedByNameAndFolder) {
-  const std::string folder = root.file("empty");
-  std::filesystem::create_directories(folder);
-  LibraryTelvarisLink link(folder, onFailure());
-  int32_t a, b, c;
-  EXPECT_THROW(link.ReportVersion(a, b, c), std::runtime_error);
-  ASSERT_TRUE(failure);
-  EXPECT_NE(failure->find("libtelvaris.so"), std::string::npos) << *failure;
-  EXPECT_NE(failure->find(folder), std::string::npos) << *failure;
 }
 
 TEST_F(Link, AMissingExportIsReportedByNameWhileTheOthersWork) {
