@@ -127,9 +127,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "session-standin: cannot load %s: %s\n", library.c_str(), lib.error().c_str());
     return 1;
   }
-  // The library's client threads may still run as the process ends: it is
-  // never unloaded.
-  lib.keepLoaded();
   auto initialise = bind<int32_t(TLV_CALL*)(const char*, int32_t, const char*, int32_t)>(lib, "initialiseMQTTConnection");
   auto terminate = bind<int32_t(TLV_CALL*)()>(lib, "terminateMQTTConnection");
   auto setMode = bind<int32_t(TLV_CALL*)(int32_t, const char*, int32_t, const char*, const char*, const char*,
