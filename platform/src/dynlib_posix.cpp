@@ -9,12 +9,13 @@ namespace platform {
 DynamicLibrary::~DynamicLibrary() { close(); }
 
 DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
+    : handle_(std::exchange(other.handle_, nullptr)), keep_(other.keep_), error_(std::move(other.error_)) {}
 
 DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
   if (this != &other) {
     close();
     handle_ = std::exchange(other.handle_, nullptr);
+    keep_ = other.keep_;
     error_ = std::move(other.error_);
   }
   return *this;
@@ -47,7 +48,7 @@ void* DynamicLibrary::symbol(const char* name) {
 }
 
 void DynamicLibrary::close() {
-  if (handle_) dlclose(handle_);
+  if (handle_ && !keep_) dlclose(handle_);
   handle_ = nullptr;
 }
 

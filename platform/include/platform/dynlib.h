@@ -20,12 +20,17 @@ class DynamicLibrary {
   // Address of the export `name`, or nullptr (error() says why).
   void* symbol(const char* name);
   void close();
+  // From now on closing (or destroying this object) does not unload the
+  // library: it stays loaded for the rest of the process, as a library
+  // whose threads may outlive any owner must. Binding goes on as before.
+  void keepLoaded() { keep_ = true; }
 
   bool isOpen() const { return handle_ != nullptr; }
   const std::string& error() const { return error_; }
 
  private:
   void* handle_ = nullptr;
+  bool keep_ = false;
   std::string error_;
 };
 

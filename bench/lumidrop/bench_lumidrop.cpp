@@ -1,0 +1,90 @@
+// What the fading program spends of its own per decision (the library's
+// wait of up to 50 ms aside), and on reading and saving its settings.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "forms/frm_lumidrop.h"
+#include "forms/frm_main.h"
+#include "forms/program.h"
+#include "forms/recording_outputs.h"
+#include "link/telvaris_link.h"
+#include "settings/mod_options.h"
+#include "ui/application.h"
+#include "ui/headless_backend.h"
+
+namespace {
+
+// A library that always has a decision ready: alternately inhibit, reward.
+class AlwaysDeciding : public lumidrop::TelvarisLink {
+ public:
+  int32_t ReportVersion(int32_t& a, int32_t& b, int32_t& c) override { return a = b = c = 0; }
+  int32_t initialiseMQTTConnection(const std::string&, int32_t, const std::string&, int32_t) override { return 0; }
+  int32_t subscribeToMQTTConnection(const std::string&) override { return 0; }
+  int32_t unsubscribeFromMQTTConnection(const std::string&) override { return 0; }
+  int32_t terminateMQTTConnection() override { return 0; }
+  int32_t tlMQTTRetrieveFeedbackInformation() override { return next_ ^= 1; }
+
+ private:
+  int32_t next_ = 0;
+};
+
+std::string tempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "lumidrop-bench-XXXXXX").string();
+  return mkdtemp(pattern.data()) ? pattern : std::string("/tmp");
+}
+
+void BM_FeedbackTick(benchmark::State& state) {
+  const std::string folder = tempFolder();
+  {
+    ui::HeadlessBackend backend;
+    ui::Application app(backend);
+    AlwaysDeciding link;
+    lumidrop::RecordingLayering layering;
+    lumidrop::RecordingVolume volume;
+    lumidrop::Program program(app, link, layering, volume, folder);
+    program.queryOsVersion = [] { return platform::OsVersion{true, 2, 6, 1}; };
+    app.start(program.panel());
+    lumidrop::frmLumidrop& overlay = program.lumidrop();
+    for (auto _ : state) {
+      app.dispatch([&] { overlay.Timer1_Timer(); });
+      if (layering.alphaCalls().size() > 100000) {
+        layering.clear();
+        volume.clear();
+      }
+    }
+  }
+  std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_FeedbackTick);
+
+void BM_SaveSettings(benchmark::State& state) {
+  const std::string folder = tempFolder();
+  const std::string path = lumidrop::settingsPath(folder);
+  lumidrop::LumidropSettings settings;
+  lumidrop::ModOptions::loadSettings(settings, path);
+  for (auto _ : state) benchmark::DoNotOptimize(lumidrop::ModOptions::saveSettings(settings, path));
+  std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_SaveSettings)->Unit(benchmark::kMicrosecond);
+
+void BM_LoadSettings(benchmark::State& state) {
+  const std::string folder = tempFolder();
+  const std::string path = lumidrop::settingsPath(folder);
+  lumidrop::LumidropSettings settings;
+  lumidrop::ModOptions::loadSettings(settings, path);
+  lumidrop::ModOptions::saveSettings(settings, path);
+  for (auto _ : state) {
+    lumidrop::LumidropSettings loaded;
+    lumidrop::ModOptions::loadSettings(loaded, path);
+    benchmark::DoNotOptimize(loaded.CPWidth);
+  }
+  std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_LoadSettings)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,58 @@
+// lumidropRemote: the fading program. Starts the control panel, which
+// loads the settings, opens the remote feedback link and starts the
+// overlay. Until a window system is wired in it runs without windows and
+// writes what it would show to standard output.
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "forms/frm_main.h"
+#include "forms/program.h"
+#include "forms/recording_outputs.h"
+#include "link/telvaris_link.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/system_error.h"
+#include "ui/application.h"
+#include "ui/headless_backend.h"
+
+namespace {
+
+// A Yes/No question without a screen: the answer is read from standard
+// input ("y" or "yes"); anything else, or no input, is No.
+ui::MessageBoxResult askOnConsole(const ui::HeadlessBackend::ShownMessage& shown) {
+  if (shown.buttons != ui::MessageBoxButtons::YesNo) return ui::MessageBoxResult::Ok;
+  std::cout << shown.text << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return ui::MessageBoxResult::No;
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" ? ui::MessageBoxResult::Yes
+                                                                              : ui::MessageBoxResult::No;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    std::fprintf(stderr, "usage: %s\nThe fading program takes no arguments; its options are in lumidrop.ini.\n",
+                 argv[0]);
+    return 2;
+  }
+  // Ctrl+C and a termination request close the program as closing its
+  // window does: volume and opacity restored, settings saved, marker gone.
+  platform::catchTerminationRequests();
+
+  ui::HeadlessBackend backend(ui::HeadlessBackend::Clock::Real, &std::cout);
+  backend.fallbackAnswer = askOnConsole;
+  ui::Application app(backend);
+  lumidrop::RecordingLayering layering(&std::cout);
+  lumidrop::RecordingVolume volume(&std::cout);
+
+  const std::string folder = platform::programFolder();
+  lumidrop::LibraryTelvarisLink telvaris(folder, [&app](const std::string& why) {
+    platform::showMessage(why, "lumidropRemote");
+    app.end(1);
+  });
+
+  lumidrop::Program program(app, telvaris, layering, volume, folder);
+  return app.run(program.panel());
+}

@@ -1,0 +1,84 @@
+#include "link/telvaris_link.h"
+
+#include <stdexcept>
+
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "telvaris.h"
+
+namespace lumidrop {
+
+namespace {
+
+using ReportVersionFn = int32_t(TLV_CALL*)(int32_t*, int32_t*, int32_t*);
+using InitialiseFn = int32_t(TLV_CALL*)(const char*, int32_t, const char*, int32_t);
+using TopicFn = int32_t(TLV_CALL*)(const char*);
+using NoArgumentFn = int32_t(TLV_CALL*)();
+
+}  // namespace
+
+LibraryTelvarisLink::LibraryTelvarisLink(std::string programFolder, Failure onFailure)
+    : folder_(std::move(programFolder)), onFailure_(std::move(onFailure)) {}
+
+void LibraryTelvarisLink::fail(const std::string& why) {
+  if (onFailure_) onFailure_(why);
+  throw std::runtime_error(why);
+}
+
+void* LibraryTelvarisLink::bind(const char* name, void*& slot) {
+  if (slot) return slot;
+  const std::string file = platform::libraryFileName("telvaris");
+  if (!library_.isOpen()) {
+    // The program's own folder first, as Windows looks for a DLL, then the
+    // system's search path.
+    const std::string local = platform::joinPath(folder_, file);
+    if (platform::fileExists(local) && library_.open(local)) {
+      loadedFrom_ = local;
+    } else if (library_.open(file)) {
+      loadedFrom_ = file;
+    } else {
+      fail("cannot load the telvaris library: " + file + " is neither in " + folder_ +
+           " nor on the system's library search path (" + library_.error() + ")");
+    }
+    // Never unloaded: when the program ends without terminateMQTTConnection
+    // (closing the window, a refused link) the library's client threads
+    // still run its code, and the connection lives until the process ends.
+    library_.keepLoaded();
+  }
+  slot = library_.symbol(name);
+  if (!slot) fail("the telvaris library " + loadedFrom_ + " has no function named " + name);
+  return slot;
+}
+
+int32_t LibraryTelvarisLink::ReportVersion(int32_t& major, int32_t& minor, int32_t& build) {
+  auto fn = reinterpret_cast<ReportVersionFn>(bind("ReportVersion", reportVersion_));
+  return fn(&major, &minor, &build);
+}
+
+int32_t LibraryTelvarisLink::initialiseMQTTConnection(const std::string& serverAddress, int32_t port,
+                                                      const std::string& clientId, int32_t debugLevel) {
+  auto fn = reinterpret_cast<InitialiseFn>(bind("initialiseMQTTConnection", initialise_));
+  return fn(serverAddress.c_str(), port, clientId.c_str(), debugLevel);
+}
+
+int32_t LibraryTelvarisLink::subscribeToMQTTConnection(const std::string& topic) {
+  auto fn = reinterpret_cast<TopicFn>(bind("subscribeToMQTTConnection", subscribe_));
+  return fn(topic.c_str());
+}
+
+int32_t LibraryTelvarisLink::unsubscribeFromMQTTConnection(const std::string& topic) {
+  auto fn = reinterpret_cast<TopicFn>(bind("unsubscribeFromMQTTConnection", unsubscribe_));
+  return fn(topic.c_str());
+}
+
+int32_t LibraryTelvarisLink::terminateMQTTConnection() {
+  auto fn = reinterpret_cast<NoArgumentFn>(bind("terminateMQTTConnection", terminate_));
+  return fn();
+}
+
+int32_t LibraryTelvarisLink::tlMQTTRetrieveFeedbackInformation() {
+  auto fn = reinterpret_cast<NoArgumentFn>(bind("tlMQTTRetrieveFeedbackInformation", retrieve_));
+  return fn();
+}
+
+}  // namespace lumidrop
