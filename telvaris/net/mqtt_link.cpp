@@ -41,11 +41,25 @@ struct Link {
   size_t pendingOffset = 0;
 };
 
-// Never destroyed: the client library's thread may still call in while the
-// process ends.
+// The client library's thread may still call in while the process ends, so
+// the state outlives a client that was never terminated. With no client
+// left nothing calls in, and the state goes with the library: a host that
+// loads and unloads the library loses nothing.
+struct LinkOwner {
+  Link* link = new Link;
+  ~LinkOwner() {
+    bool idle;
+    {
+      std::lock_guard lock(link->clientMutex);
+      idle = link->client == nullptr;
+    }
+    if (idle) delete link;
+  }
+};
+
 Link& link() {
-  static Link* l = new Link;
-  return *l;
+  static LinkOwner owner;
+  return *owner.link;
 }
 
 // The callbacks' context is the number of the client they belong to.

@@ -20,10 +20,10 @@ TEST(SessionStandin, PublishesOneDecisionPerPeriodThenEnds) {
   fixtures::ChildProcess standin;
   standin.start({SESSION_STANDIN_PATH, "--port", std::to_string(broker.port()), "--topic", "lab/decisions",
                  "--count", "12", "--period", "20", "--cycle", "1", "--quiet"},
-                {{"TELVARIS_ROOT", root.path()}});
+                {{"TELVARIS_ROOT", root.path()}}, root.file("standin.log"));
   int status = -1;
   ASSERT_TRUE(standin.waitExit(20000, &status));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << fixtures::readFile(root.file("standin.log"));
   const std::string payloads = listener.payloads();
   // Twelve bare words, no separators; over a whole cycle both kinds occur.
   EXPECT_TRUE(std::regex_match(payloads, std::regex("((inhibit)|(reward)){12}"))) << payloads;
