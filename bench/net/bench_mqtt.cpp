@@ -4,6 +4,8 @@
 // the link sustains, and the same trip through the relay service stand-in.
 #include <benchmark/benchmark.h>
 
+#include "common/percentiles.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -45,8 +47,8 @@ int32_t awaitDecision() {
 // median, 99th percentile and worst trip.
 template <typename Publish>
 void timeDecisionTrips(benchmark::State& state, Publish publish) {
-  std::vector<double> microseconds;
-  microseconds.reserve(static_cast<size_t>(state.max_iterations));
+  benchutil::Latencies latencies;
+  latencies.reserve(static_cast<size_t>(state.max_iterations));
   int n = 0;
   for (auto _ : state) {
     const int expected = n++ % 2;
@@ -55,20 +57,13 @@ void timeDecisionTrips(benchmark::State& state, Publish publish) {
     const int32_t decision = awaitDecision();
     const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     state.SetIterationTime(us / 1e6);
-    microseconds.push_back(us);
+    latencies.addMicroseconds(us);
     if (decision != expected) {
       state.SkipWithError("wrong or missing decision");
       break;
     }
   }
-  if (microseconds.empty()) return;
-  std::sort(microseconds.begin(), microseconds.end());
-  auto at = [&](double q) {
-    return microseconds[static_cast<size_t>(q * static_cast<double>(microseconds.size() - 1))];
-  };
-  state.counters["median_us"] = at(0.5);
-  state.counters["p99_us"] = at(0.99);
-  state.counters["max_us"] = microseconds.back();
+  latencies.report(state);
 }
 
 // Publish a feedback object, take it back as a decision: one trip through the broker.

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "audio/system_volume.h"
 #include "forms/frm_main.h"
 #include "forms/program.h"
 #include "forms/recording_outputs.h"
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
   backend.fallbackAnswer = askOnConsole;
   ui::Application app(backend);
   lumidrop::RecordingLayering layering(&std::cout);
-  lumidrop::RecordingVolume volume(&std::cout);
+  lumidrop::audio::SystemVolumeOutputs volume;
 
   const std::string folder = platform::programFolder();
   lumidrop::LibraryTelvarisLink telvaris(folder, [&app](const std::string& why) {
@@ -54,5 +55,12 @@ int main(int argc, char** argv) {
   });
 
   lumidrop::Program program(app, telvaris, layering, volume, folder);
+  // The endpoint road needs a sound server that answers at start-up;
+  // without one the program drives the mixer, as on an older system.
+  program.queryOsVersion = [] {
+    platform::OsVersion version = platform::osVersion();
+    if (!lumidrop::audio::soundServerAnswers()) version.major = 5;
+    return version;
+  };
   return app.run(program.panel());
 }
