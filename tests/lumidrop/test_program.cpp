@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fixtures/child_process.h"
+#include "fixtures/pulse_server.h"
 #include "fixtures/temp_root.h"
 
 using fixtures::ChildProcess;
@@ -40,7 +41,10 @@ class Program : public fixtures::RootedTest {
 
 TEST_F(Program, RunsASessionAndClosesDownOnATerminationRequest) {
   installLibrary();
-  start({{"FAKE_TELVARIS_FEEDBACK", "1,1,0,1"}});
+  // The volume goes to a private sound server, which starts low.
+  fixtures::PulseServer sound({"speakers"});
+  sound.pactl("set-sink-volume speakers 30%");
+  start({{"FAKE_TELVARIS_FEEDBACK", "1,1,0,1"}, {"PULSE_SERVER", sound.address()}});
   ASSERT_TRUE(waitFor([&] { return log().find("Reward Percentage is 75.00%") != std::string::npos; }, 10000))
       << log();
   EXPECT_EQ(readFile(root.file("lumidrop.pid")), "Telvaris LumiDrop\r\n");
@@ -51,7 +55,7 @@ TEST_F(Program, RunsASessionAndClosesDownOnATerminationRequest) {
   const std::string ini = readFile(root.file("lumidrop.ini"));
   EXPECT_NE(ini.find("CPHeight= 1605\r\n"), std::string::npos) << ini;
   const std::string out = log();
-  EXPECT_NE(out.find("[volume] 100%"), std::string::npos);
+  EXPECT_EQ(sound.volumePercent("speakers"), 100) << "full volume restored on the way out";
   EXPECT_NE(out.rfind("[overlay] alpha 0"), std::string::npos) << "the overlay was unloaded on the way out";
   const std::string calls = readFile(root.file("calls.log"));
   EXPECT_EQ(calls.rfind("ReportVersion\n", 0), 0u) << calls;
