@@ -52,11 +52,15 @@ std::unique_ptr<lumidrop::audio::VolumeOutputs> makeVolumeOutputs() {
 int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::Application& app) {
   std::unique_ptr<lumidrop::audio::VolumeOutputs> volume = makeVolumeOutputs();
   const std::string folder = platform::programFolder();
-  lumidrop::LibraryTelvarisLink telvaris(folder, [&app](const std::string& why) {
+  // The library stays loaded until the process ends, as a library bound by
+  // name does: closing the window ends the program without terminating
+  // the MQTT link, and the client's thread inside the library may still be
+  // running then. Unloading it under that thread would crash the exit.
+  auto* telvaris = new lumidrop::LibraryTelvarisLink(folder, [&app](const std::string& why) {
     platform::showMessage(why, "lumidropRemote");
     app.end(1);
   });
-  lumidrop::Program program(app, telvaris, layering, *volume, folder);
+  lumidrop::Program program(app, *telvaris, layering, *volume, folder);
   return app.run(program.panel());
 }
 

@@ -470,18 +470,16 @@ void QtBackend::applyFormVisibility(Form& form) {
 }
 
 bool QtBackend::setStaysOnTop(int32_t hwnd, bool on) {
-  Form* f = form(hwnd);
-  QWidget* w = f ? widget(*f) : nullptr;
+  QWidget* w = window(hwnd);
   if (!w) return false;
-  if (w->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return true;
-  Counter quiet(syncing_);
-  const qreal opacity = w->windowHandle() ? w->windowHandle()->opacity() : 1.0;
-  // Changing a window's flags hides it; it comes back as the model has it,
-  // at the opacity it had.
-  w->setWindowFlag(Qt::WindowStaysOnTopHint, on);
   w->winId();
-  if (w->windowHandle()) w->windowHandle()->setOpacity(opacity);
-  applyFormVisibility(*f);
+  QWindow* native = w->windowHandle();
+  if (!native) return false;
+  // On the native window itself: the widget's own flag change would make
+  // a new native window and hide the old one.
+  if (native->flags().testFlag(Qt::WindowStaysOnTopHint) != on) {
+    native->setFlags(on ? native->flags() | Qt::WindowStaysOnTopHint : native->flags() & ~Qt::WindowStaysOnTopHint);
+  }
   return true;
 }
 
