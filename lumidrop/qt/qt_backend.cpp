@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <xcb/xcb.h>
+
 #include "platform/clock.h"
 #include "platform/process.h"
 
@@ -467,6 +469,12 @@ void QtBackend::applyFormVisibility(Form& form) {
       }
       break;
   }
+}
+
+void QtBackend::flush() {
+  // Qt sends what it has buffered when X events come in; a window
+  // property set between two ticks must not wait for one.
+  if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) xcb_flush(x11->connection());
 }
 
 bool QtBackend::setStaysOnTop(int32_t hwnd, bool on) {

@@ -74,6 +74,9 @@ class QtBackend : public Backend {
   // (or stops doing so). False when there is no such window.
   bool setStaysOnTop(int32_t hwnd, bool on);
 
+  // Sends what is buffered for the window system now.
+  void flush();
+
   // Lets events run, from outside any handler, until `done` holds (true),
   // the program ends or `timeoutMs` pass (false).
   bool runUntil(const std::function<bool()>& done, uint32_t timeoutMs);

@@ -28,6 +28,7 @@ int32_t QtLayering::SetLayeredWindowAttributes(int32_t hwnd, uint32_t /*colourKe
   QWindow* window = w->windowHandle();
   if (!window) return 0;
   window->setOpacity(static_cast<double>(alpha) / 255.0);
+  backend_.flush();
   if (log_) *log_ << "[overlay] alpha " << static_cast<int>(alpha) << std::endl;
   return 1;
 }

@@ -35,6 +35,10 @@ class QtProgram : public qttest::OnXServer {
   void SetUp() override {
     OnXServer::SetUp();
     fixtures::writeFile(root.file("remote.conf"), "PORT=1883\r\n");
+    // The overlay at its designed size beside the panel, so that the
+    // screenshots show both.
+    fixtures::writeFile(root.file("lumidrop.ini"),
+                        "[General]\r\nTop= 1200\r\nLeft= 6900\r\nHeight= 7860\r\nWidth= 10080\r\n");
     program = std::make_unique<lumidrop::Program>(app, telvaris, layering, volume, root.path());
     program->queryOsVersion = [] { return platform::OsVersion{true, 2, 6, 1}; };
   }
@@ -52,6 +56,12 @@ class QtProgram : public qttest::OnXServer {
     ASSERT_FALSE(app.ended());
     ASSERT_TRUE(pumpUntil([&] { return framed(panelWidget()) && framed(overlayWidget()); }))
         << "the windows were not shown";
+    // ... and laid out in their frames as the model has them.
+    ASSERT_TRUE(pumpUntil([&] { return laidOut(panel()) && laidOut(*program->lumidrop().loadedWindow()); }));
+  }
+  bool laidOut(ui::Form& form) {
+    const QRect outer = backend.widget(form)->frameGeometry();
+    return outer == QRect(form.left() / 15, form.top() / 15, form.width() / 15, form.height() / 15);
   }
   bool framed(QWidget* w) { return w && !x().cardinals(xid(w), "_NET_FRAME_EXTENTS").empty(); }
 
