@@ -10,5 +10,10 @@ for b in build-bench/bin/bench_*; do
   name=$(basename "$b")
   if [[ $# -gt 0 ]] && ! printf '%s\n' "$@" | grep -qx "$name"; then continue; fi
   echo "=== $name"
-  "$b"
+  # The window benchmarks want a display; without one they get a private one.
+  if [[ -z "${DISPLAY:-}" ]] && command -v xvfb-run >/dev/null; then
+    xvfb-run -a "$b"
+  else
+    "$b"
+  fi
 done

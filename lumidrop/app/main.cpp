@@ -1,9 +1,12 @@
 // lumidropRemote: the fading program. Starts the control panel, which
 // loads the settings, opens the remote feedback link and starts the
-// overlay. Until a window system is wired in it runs without windows and
-// writes what it would show to standard output.
+// overlay. With a display (DISPLAY or WAYLAND_DISPLAY set) it shows real
+// windows; without one it runs headless and writes what it would show to
+// standard output.
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "audio/system_volume.h"
@@ -14,6 +17,8 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/system_error.h"
+#include "qt/qt_backend.h"
+#include "qt/qt_layering.h"
 #include "ui/application.h"
 #include "ui/headless_backend.h"
 
@@ -30,6 +35,42 @@ ui::MessageBoxResult askOnConsole(const ui::HeadlessBackend::ShownMessage& shown
                                                                               : ui::MessageBoxResult::No;
 }
 
+bool displayAvailable() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
+// The system volume the program drives: the sound server's default sink,
+// or the mixer.
+std::unique_ptr<lumidrop::audio::VolumeOutputs> makeVolumeOutputs() {
+  return std::make_unique<lumidrop::audio::SystemVolumeOutputs>();
+}
+
+// Runs the program on `backend` with `layering` for the overlay's window
+// calls; returns its exit code.
+int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::Application& app) {
+  std::unique_ptr<lumidrop::audio::VolumeOutputs> volume = makeVolumeOutputs();
+  const std::string folder = platform::programFolder();
+  // The link keeps the library loaded once bound (the MQTT client's thread
+  // may outlive the program's last call into it).
+  lumidrop::LibraryTelvarisLink telvaris(folder, [&app](const std::string& why) {
+    platform::showMessage(why, "lumidropRemote");
+    app.end(1);
+  });
+  lumidrop::Program program(app, telvaris, layering, *volume, folder);
+  // The endpoint road needs a sound server that answers at start-up;
+  // without one the program drives the mixer, as on an older system.
+  program.queryOsVersion = [] {
+    platform::OsVersion version = platform::osVersion();
+    if (!lumidrop::audio::soundServerAnswers()) version.major = 5;
+    return version;
+  };
+  return app.run(program.panel());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,25 +83,15 @@ int main(int argc, char** argv) {
   // window does: volume and opacity restored, settings saved, marker gone.
   platform::catchTerminationRequests();
 
+  if (displayAvailable()) {
+    ui::QtBackend backend;
+    ui::Application app(backend);
+    lumidrop::QtLayering layering(backend, &std::cout);
+    return runProgram(backend, layering, app);
+  }
   ui::HeadlessBackend backend(ui::HeadlessBackend::Clock::Real, &std::cout);
   backend.fallbackAnswer = askOnConsole;
   ui::Application app(backend);
   lumidrop::RecordingLayering layering(&std::cout);
-  lumidrop::audio::SystemVolumeOutputs volume;
-
-  const std::string folder = platform::programFolder();
-  lumidrop::LibraryTelvarisLink telvaris(folder, [&app](const std::string& why) {
-    platform::showMessage(why, "lumidropRemote");
-    app.end(1);
-  });
-
-  lumidrop::Program program(app, telvaris, layering, volume, folder);
-  // The endpoint road needs a sound server that answers at start-up;
-  // without one the program drives the mixer, as on an older system.
-  program.queryOsVersion = [] {
-    platform::OsVersion version = platform::osVersion();
-    if (!lumidrop::audio::soundServerAnswers()) version.major = 5;
-    return version;
-  };
-  return app.run(program.panel());
+  return runProgram(backend, layering, app);
 }

@@ -26,6 +26,9 @@ class Program : public fixtures::RootedTest {
   void start(std::map<std::string, std::string> env = {}) {
     env["LUMIDROP_HOME"] = folder();
     env["FAKE_TELVARIS_CALL_LOG"] = root.file("calls.log");
+    // No display: the program writes what it would show.
+    env["DISPLAY"] = "";
+    env["WAYLAND_DISPLAY"] = "";
     program.start({LUMIDROP_PATH}, env, root.file("output.log"));
   }
   // The exit code once the program ended by itself.
