@@ -56,7 +56,8 @@ int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::App
   // name does: closing the window ends the program without terminating
   // the MQTT link, and the client's thread inside the library may still be
   // running then. Unloading it under that thread would crash the exit.
-  auto* telvaris = new lumidrop::LibraryTelvarisLink(folder, [&app](const std::string& why) {
+  static lumidrop::LibraryTelvarisLink* telvaris = nullptr;
+  telvaris = new lumidrop::LibraryTelvarisLink(folder, [&app](const std::string& why) {
     platform::showMessage(why, "lumidropRemote");
     app.end(1);
   });
