@@ -1,5 +1,5 @@
 // Window tests: each test process gets its own X server with a window
-// manager and one QApplication on it, and may save screenshots as test
+// manager and one QApplication on it (for all its tests), and may save screenshots as test
 // artefacts (in the build tree, never committed).
 #pragma once
 
@@ -21,11 +21,9 @@ namespace qttest {
 
 class OnXServer : public fixtures::RootedTest {
  protected:
-  static void SetUpTestSuite();
-  static void TearDownTestSuite();
   void SetUp() override;
 
-  static fixtures::XServer& x() { return *server_; }
+  static fixtures::XServer& x();
   // The X window id of a widget's native window. Asked of the window
   // itself: Qt makes a new native window when the stay-on-top flag of a
   // window changes, and the widget's own winId() keeps the old one.
@@ -43,10 +41,6 @@ class OnXServer : public fixtures::RootedTest {
 
   ui::QtBackend backend;
   ui::Application app{backend};
-
- private:
-  static std::unique_ptr<fixtures::XServer> server_;
-  static std::unique_ptr<QApplication> qapp_;
 };
 
 }  // namespace qttest
