@@ -38,7 +38,7 @@ run() {
 
 status=0
 run plain build "" || status=1
-run address+undefined build-asan address || status=1
+run address+undefined build-asan address -LE window || status=1
 run thread build-tsan thread -L threads || status=1
 echo "all runs: $passed passed, $failed failed"
 exit $status
