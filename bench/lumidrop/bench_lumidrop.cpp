@@ -10,6 +10,7 @@
 #include "forms/frm_main.h"
 #include "forms/program.h"
 #include "forms/recording_outputs.h"
+#include "common/always_deciding.h"
 #include "link/telvaris_link.h"
 #include "settings/mod_options.h"
 #include "ui/application.h"
@@ -17,19 +18,7 @@
 
 namespace {
 
-// A library that always has a decision ready: alternately inhibit, reward.
-class AlwaysDeciding : public lumidrop::TelvarisLink {
- public:
-  int32_t ReportVersion(int32_t& a, int32_t& b, int32_t& c) override { return a = b = c = 0; }
-  int32_t initialiseMQTTConnection(const std::string&, int32_t, const std::string&, int32_t) override { return 0; }
-  int32_t subscribeToMQTTConnection(const std::string&) override { return 0; }
-  int32_t unsubscribeFromMQTTConnection(const std::string&) override { return 0; }
-  int32_t terminateMQTTConnection() override { return 0; }
-  int32_t tlMQTTRetrieveFeedbackInformation() override { return next_ ^= 1; }
-
- private:
-  int32_t next_ = 0;
-};
+using benchutil::AlwaysDeciding;
 
 std::string tempFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "lumidrop-bench-XXXXXX").string();

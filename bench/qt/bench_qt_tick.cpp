@@ -17,6 +17,8 @@
 #include "forms/frm_main.h"
 #include "forms/program.h"
 #include "forms/recording_outputs.h"
+#include "common/always_deciding.h"
+#include "common/percentiles.h"
 #include "link/telvaris_link.h"
 #include "qt/qt_backend.h"
 #include "qt/qt_layering.h"
@@ -24,19 +26,7 @@
 
 namespace {
 
-// Alternately inhibit and reward, at once.
-class AlwaysDeciding : public lumidrop::TelvarisLink {
- public:
-  int32_t ReportVersion(int32_t& a, int32_t& b, int32_t& c) override { return a = b = c = 0; }
-  int32_t initialiseMQTTConnection(const std::string&, int32_t, const std::string&, int32_t) override { return 0; }
-  int32_t subscribeToMQTTConnection(const std::string&) override { return 0; }
-  int32_t unsubscribeFromMQTTConnection(const std::string&) override { return 0; }
-  int32_t terminateMQTTConnection() override { return 0; }
-  int32_t tlMQTTRetrieveFeedbackInformation() override { return next_ ^= 1; }
-
- private:
-  int32_t next_ = 0;
-};
+using benchutil::AlwaysDeciding;
 
 void BM_QtFeedbackTick(benchmark::State& state) {
   if (!getenv("DISPLAY") || !*getenv("DISPLAY")) {
@@ -45,7 +35,7 @@ void BM_QtFeedbackTick(benchmark::State& state) {
   }
   std::string folder = (std::filesystem::temp_directory_path() / "lumidrop-bench-XXXXXX").string();
   if (!mkdtemp(folder.data())) folder = "/tmp";
-  std::vector<double> ticks;
+  benchutil::Latencies ticks;
   {
     ui::QtBackend backend;
     ui::Application app(backend);
@@ -61,16 +51,12 @@ void BM_QtFeedbackTick(benchmark::State& state) {
     for (auto _ : state) {
       const auto start = std::chrono::steady_clock::now();
       app.dispatch([&] { overlay.Timer1_Timer(); });
-      ticks.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+      ticks.add(std::chrono::steady_clock::now() - start);
       if (volume.changes().size() > 100000) volume.clear();
     }
   }
   std::filesystem::remove_all(folder);
-  std::sort(ticks.begin(), ticks.end());
-  if (!ticks.empty()) {
-    state.counters["median_us"] = ticks[ticks.size() / 2];
-    state.counters["p99_us"] = ticks[std::min(ticks.size() - 1, ticks.size() * 99 / 100)];
-  }
+  ticks.report(state);
 }
 BENCHMARK(BM_QtFeedbackTick)->Iterations(5000)->Unit(benchmark::kMicrosecond);
 

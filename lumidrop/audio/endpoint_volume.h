@@ -93,6 +93,9 @@ class CAudioEndpointVolume : public EndpointVolume {
   struct Device;  // the platform's binding
 
  private:
+  // True for a bound instance and a scalar of 0 to 1; else keeps the outcome.
+  bool acceptScalar(float level);
+
   Guid eventContext_;
   int32_t lastHResult_ = 0;
   std::shared_ptr<Device> device_;

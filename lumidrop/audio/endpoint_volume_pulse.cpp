@@ -450,15 +450,20 @@ float CAudioEndpointVolume::GetChannelVolumeLevel(uint32_t channel) {
   return std::max(minimum, dbFromVolume(volumeFromScalar(scalar)));
 }
 
-void CAudioEndpointVolume::SetMasterVolumeLevelScalar(float level) {
+bool CAudioEndpointVolume::acceptScalar(float level) {
   if (!device_) {
     lastHResult_ = kEPointer;
-    return;
+    return false;
   }
   if (!(level >= 0.0f && level <= 1.0f)) {
     lastHResult_ = kEInvalidArg;
-    return;
+    return false;
   }
+  return true;
+}
+
+void CAudioEndpointVolume::SetMasterVolumeLevelScalar(float level) {
+  if (!acceptScalar(level)) return;
   SinkState sink;
   if (!readSink(device_, lastHResult_, sink)) return;
   pa_cvolume volume = sink.volume;
@@ -479,14 +484,7 @@ void CAudioEndpointVolume::SetMasterVolumeLevel(float levelDb) {
 }
 
 void CAudioEndpointVolume::SetChannelVolumeLevelScalar(uint32_t channel, float level) {
-  if (!device_) {
-    lastHResult_ = kEPointer;
-    return;
-  }
-  if (!(level >= 0.0f && level <= 1.0f)) {
-    lastHResult_ = kEInvalidArg;
-    return;
-  }
+  if (!acceptScalar(level)) return;
   SinkState sink;
   if (!readSink(device_, lastHResult_, sink)) return;
   if (channel >= sink.volume.channels) {
