@@ -95,6 +95,8 @@ class CAudioEndpointVolume : public EndpointVolume {
  private:
   // True for a bound instance and a scalar of 0 to 1; else keeps the outcome.
   bool acceptScalar(float level);
+  // The scalar for a level in dB within the volume range; else keeps the outcome.
+  bool scalarFromDb(float levelDb, float& scalar);
 
   Guid eventContext_;
   int32_t lastHResult_ = 0;

@@ -472,15 +472,21 @@ void CAudioEndpointVolume::SetMasterVolumeLevelScalar(float level) {
   writeSink(device_, lastHResult_, volume, sink.mute, false);
 }
 
-void CAudioEndpointVolume::SetMasterVolumeLevel(float levelDb) {
+bool CAudioEndpointVolume::scalarFromDb(float levelDb, float& scalar) {
   float minimum = 0, maximum = 0, increment = 0;
   GetVolumeRange(minimum, maximum, increment);
-  if (lastHResult_ != kSOk) return;
+  if (lastHResult_ != kSOk) return false;
   if (!(levelDb >= minimum && levelDb <= maximum)) {
     lastHResult_ = kEInvalidArg;
-    return;
+    return false;
   }
-  SetMasterVolumeLevelScalar(static_cast<float>(pa_sw_volume_from_dB(levelDb)) / PA_VOLUME_NORM);
+  scalar = static_cast<float>(pa_sw_volume_from_dB(levelDb)) / PA_VOLUME_NORM;
+  return true;
+}
+
+void CAudioEndpointVolume::SetMasterVolumeLevel(float levelDb) {
+  float scalar = 0;
+  if (scalarFromDb(levelDb, scalar)) SetMasterVolumeLevelScalar(scalar);
 }
 
 void CAudioEndpointVolume::SetChannelVolumeLevelScalar(uint32_t channel, float level) {
@@ -497,14 +503,8 @@ void CAudioEndpointVolume::SetChannelVolumeLevelScalar(uint32_t channel, float l
 }
 
 void CAudioEndpointVolume::SetChannelVolumeLevel(uint32_t channel, float levelDb) {
-  float minimum = 0, maximum = 0, increment = 0;
-  GetVolumeRange(minimum, maximum, increment);
-  if (lastHResult_ != kSOk) return;
-  if (!(levelDb >= minimum && levelDb <= maximum)) {
-    lastHResult_ = kEInvalidArg;
-    return;
-  }
-  SetChannelVolumeLevelScalar(channel, static_cast<float>(pa_sw_volume_from_dB(levelDb)) / PA_VOLUME_NORM);
+  float scalar = 0;
+  if (scalarFromDb(levelDb, scalar)) SetChannelVolumeLevelScalar(channel, scalar);
 }
 
 void CAudioEndpointVolume::SetMute(int32_t mute) {
