@@ -55,7 +55,9 @@ class QtProgram : public qttest::OnXServer {
     app.start(panel());
     ASSERT_FALSE(app.ended());
     ASSERT_TRUE(pumpUntil([&] { return framed(panelWidget()) && framed(overlayWidget()); }))
-        << "the windows were not shown";
+        << "the windows were not shown: panel framed " << framed(panelWidget()) << ", overlay framed "
+        << framed(overlayWidget()) << "; the window manager has "
+        << x().client({"xprop", "-root", "_NET_CLIENT_LIST"}).value_or("?");
     // ... and laid out in their frames as the model has them.
     ASSERT_TRUE(pumpUntil([&] { return laidOut(panel()) && laidOut(*program->lumidrop().loadedWindow()); }));
   }
