@@ -38,7 +38,8 @@ done
 if [[ -z "$bin" ]]; then
   cd "$top"
   bash scripts/deps.sh build run
-  bash scripts/build.sh build-release "" >/dev/null
+  # The programs only: the test suite is scripts/test.sh's business.
+  bash scripts/build.sh build-release "" -DTELVARIS_BUILD_TESTS=OFF >/dev/null
   bin="$top/build-release/bin"
 fi
 bin="$(cd "$bin" && pwd)"
@@ -129,7 +130,12 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   wait_until 150 test -s "$work/display" || fail "Xvfb did not start" "$work/xvfb.log"
   export DISPLAY=":$(head -n 1 "$work/display")"
   if command -v openbox >/dev/null; then
-    launch openbox "$work/openbox.log" env HOME="$work" XDG_CONFIG_HOME="$work/config" openbox --sm-disable
+    # openbox names itself on the display before it takes windows in; a
+    # window mapped in between would stay without a frame. Its start-up
+    # command runs once it manages windows.
+    launch openbox "$work/openbox.log" env HOME="$work" XDG_CONFIG_HOME="$work/config" \
+      openbox --sm-disable --startup "touch '$work/openbox-ready'"
+    wait_until 150 test -e "$work/openbox-ready" || fail "openbox did not start" "$work/openbox.log"
   fi
   # A compositing manager draws the overlay's opacity, so that the
   # screenshots show the fade.
