@@ -44,11 +44,11 @@ check() {
 }
 
 status=0
-# The window tests (label "window") still wait too little for the window
-# manager's frames on a busy machine; until that is mended they are run by
-# hand (ctest --test-dir build -L window -j 1), not here.
-run plain build "" -LE window || status=1
-run address+undefined build-asan address -LE window || status=1
+run plain build "" || status=1
+run address+undefined build-asan address || status=1
+# The tests that start threads of ours. The window tests start none: their
+# only threads are Qt's own, which hand work over behind atomics in
+# libraries not built with the sanitizer, where it cannot see them.
 run thread build-tsan thread -L threads || status=1
 echo "all runs: $passed passed, $failed failed"
 exit $status

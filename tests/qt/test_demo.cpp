@@ -43,7 +43,11 @@ TEST(Demo, RunsTheOverlayFadingUnderItsOwnDisplayAndLeavesNothingBehind) {
   std::filesystem::remove_all(shots, ignored);
   fixtures::ChildProcess demo;
   demo.start({"bash", RUN_SCRIPT, "--seconds", "12", "--bin", BIN_DIR, "--screenshots", shots},
-             {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"LUMIDROP_DEMO_TEST", std::to_string(getpid())}},
+             {{"DISPLAY", ""},
+              {"WAYLAND_DISPLAY", ""},
+              {"LUMIDROP_DEMO_TEST", std::to_string(getpid())},
+              // Read only by programs built with AddressSanitizer.
+              {"LSAN_OPTIONS", "suppressions=" LSAN_SUPPRESSIONS}},
              root.file("demo.log"));
   int status = -1;
   ASSERT_TRUE(demo.waitExit(90000, &status)) << fixtures::readFile(root.file("demo.log"));
