@@ -52,15 +52,17 @@ names=()
 pids=()
 lumidrop_pid=""
 
-# Started programs end with this script even if it is killed outright.
+# Started programs sit in sessions of their own, so that a Ctrl+C at the
+# terminal reaches this script alone, which then ends them in order
+# (lumidropRemote first, while its X server still runs); and they end with
+# this script even if it is killed outright.
+detached=()
+command -v setsid >/dev/null && detached+=(setsid)
+command -v setpriv >/dev/null && detached+=(setpriv --pdeathsig TERM)
 launch() {
   local name="$1" log="$2"
   shift 2
-  if command -v setpriv >/dev/null; then
-    setpriv --pdeathsig TERM "$@" >"$log" 2>&1 &
-  else
-    "$@" >"$log" 2>&1 &
-  fi
+  "${detached[@]}" "$@" >"$log" 2>&1 &
   names+=("$name")
   pids+=($!)
 }
@@ -195,7 +197,7 @@ printf 'PORT=%s\r\nDEBUG_LEVEL=0\r\nMQTT_ADDRESS=tcp://127.0.0.1\r\nCLIENT_ID=C1
 printf '[General]\r\nEmail="%s"\r\nTop= 1200\r\nLeft= 6900\r\nHeight= 7860\r\nWidth= 10080\r\n[MQTT]\r\nServerAddress="tcp://127.0.0.1"\r\nServerPortNumber= %s\r\nSubscriberTopic="%s"\r\nClientID="C1-%s"\r\n' \
   "$email" "$port" "$feedback_topic" "$email" >"$home/lumidrop.ini"
 echo "run.sh: lumidropRemote follows $feedback_topic (Ctrl+C ends everything)"
-LUMIDROP_HOME="$home" "$bin/lumidropRemote" </dev/null &
+LUMIDROP_HOME="$home" "${detached[@]}" "$bin/lumidropRemote" </dev/null &
 lumidrop_pid=$!
 
 # ------------------------------------------------------------ and then wait
