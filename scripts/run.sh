@@ -147,7 +147,6 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   mkdir -p "$shots"
   echo "run.sh: no display here; lumidropRemote shows on a private X server ($DISPLAY)"
 fi
-export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-$([[ -n "${WAYLAND_DISPLAY:-}" && -z "${DISPLAY:-}" ]] && echo wayland || echo xcb)}"
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work/runtime}"
 mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
 

@@ -17,6 +17,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include <xcb/xcb.h>
 
@@ -142,10 +143,21 @@ class QtBackend::FormWidget : public QWidget {
 
 // -------------------------------------------------------------- QtBackend
 
+std::string preferredPlatform(const char* requested, const char* x11Display) {
+  if (requested && *requested) return "";
+  return x11Display && *x11Display ? "xcb" : "";
+}
+
 QtBackend::QtBackend() {
   if (!QApplication::instance()) {
     static char name[] = "lumidropRemote";
-    argv_ = {name, nullptr};
+    static char option[] = "-platform";
+    static std::string platform;
+    platform = preferredPlatform(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"));
+    argv_ = {name};
+    if (!platform.empty()) argv_.insert(argv_.end(), {option, platform.data()});
+    argc_ = static_cast<int>(argv_.size());
+    argv_.push_back(nullptr);
     ownApp_ = std::make_unique<QApplication>(argc_, argv_.data());
   }
   // Windows come and go with the forms; the program ends when the model

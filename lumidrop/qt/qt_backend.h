@@ -32,6 +32,13 @@ class QWidget;
 
 namespace ui {
 
+// The Qt platform for the program's windows when the user named none
+// (`requested`, QT_QPA_PLATFORM): X11 whenever an X display is there
+// (`x11Display`, DISPLAY), on a Wayland desktop through XWayland, because
+// Wayland gives a client no way to keep its window above the others and
+// the overlay must stay on top. Empty: Qt's own choice stands.
+std::string preferredPlatform(const char* requested, const char* x11Display);
+
 class QtBackend : public Backend {
  public:
   // Uses the process's QApplication, or opens one (the window system's

@@ -197,3 +197,15 @@ TEST_F(QtToolkit, UserInputOnControlsGoesThroughTheModel) {
   EXPECT_EQ(slider->value(), 30);
   EXPECT_EQ(scrolls, 2);
 }
+
+TEST(QtPlatform, AnXDisplayIsPreferredUnlessTheUserNamedAPlatform) {
+  // On a Wayland desktop with XWayland the overlay runs as an X client.
+  EXPECT_EQ(ui::preferredPlatform(nullptr, ":0"), "xcb");
+  EXPECT_EQ(ui::preferredPlatform("", ":1"), "xcb");
+  // The user's own choice stands.
+  EXPECT_EQ(ui::preferredPlatform("wayland", ":0"), "");
+  EXPECT_EQ(ui::preferredPlatform("offscreen", nullptr), "");
+  // Wayland alone: Qt's own choice.
+  EXPECT_EQ(ui::preferredPlatform(nullptr, nullptr), "");
+  EXPECT_EQ(ui::preferredPlatform(nullptr, ""), "");
+}
