@@ -181,7 +181,43 @@ TLV_API int32_t TLV_CALL terminateMQTTConnection(void);
  * Datagrams
  * ---------------------------------------------------------------------- */
 
-/* (exports of the datagram sender go here) */
+/* The cloud client sends feedback values to one UDP receiver: a 72-byte
+ * OSC-style bundle ("#bundle ", the time in seconds since 1970 least
+ * significant byte first, zero, the message length 52 big-endian, the
+ * address pattern zero-padded to 24 bytes, ",fffff" padded to 8, five
+ * big-endian 32-bit values), or a JSON-like text object of integers. Every
+ * datagram sent can also be appended to a capture file. Nothing is
+ * received; sends are fire-and-forget. One client per process. */
+
+/* Sets the receiver (IPv4 `address` in dotted text, `port` 1-65535) and,
+ * with `capture` 1, creates `capturePath` (a drive path is mapped as the
+ * library's fixed files are) to capture every datagram sent, replacing
+ * what was there. A client already set up is closed first. Returns 0; -1
+ * when sockets cannot be used; -2 when the socket cannot be created (a
+ * capture file stays open until TerminateCloudClient); -4, nothing set up,
+ * for an address that is not dotted IPv4, a port outside 1-65535 or a NULL
+ * text; -5, nothing set up, when the capture file cannot be created. */
+TLV_API int32_t TLV_CALL InitialiseCloudClient(const char* address, int32_t port, int32_t capture,
+                                               const char* capturePath);
+
+/* Sends one bundle: `pattern` (at most 23 characters) and values[0..4],
+ * the bit patterns of single-precision floats. Returns 0; -3 when it
+ * cannot be sent (also before InitialiseCloudClient), nothing captured; -4,
+ * nothing sent, for a longer pattern or a NULL pointer; -5 when it was
+ * sent but the capture file could not be written. */
+TLV_API int32_t TLV_CALL SendOSCPacket(const char* pattern, const uint32_t* values);
+
+/* Sends one text object (no terminating zero), "%d" for each value:
+ *   type 2: "{\n address: \"<address>\",\n args:[\n  v0,\n  v1\n ]\n},"
+ *   type 4: "{address:\"<address>\",args:[v1,v5,1023,1023]},"
+ *   type 6: as type 2 with v0 to v5; type 8: with v0 to v7.
+ * `values` holds 2, 6, 6 or 8 elements for types 2, 4, 6 and 8. Returns as
+ * SendOSCPacket; -4, nothing sent, for another type or a NULL pointer. */
+TLV_API int32_t TLV_CALL SendJSONPacket(const char* address, const int32_t* values, int32_t type);
+
+/* Closes the capture file and the socket. Returns 0, also when nothing was
+ * set up. */
+TLV_API int32_t TLV_CALL TerminateCloudClient(void);
 
 /* ------------------------------------------------------------------------
  * DSU acquisition
