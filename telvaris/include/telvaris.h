@@ -379,7 +379,43 @@ TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSecond, int32_
  * Feedback outputs
  * ---------------------------------------------------------------------- */
 
-/* (exports of the feedback outputs go here) */
+/* The Procyon audio-visual entrainment device on a serial port (19200
+ * baud, 8N1, DTR and RTS raised): checksummed packets starting 0xA3. At
+ * debug level 1 and above the session is logged to "procyon.log" in the
+ * current folder; level 2 adds every packet sent and the device's 6-byte
+ * reply (read 200 ms after each packet); level 3 adds the initial
+ * segment's checksum on standard error and its 63 bytes in "procyon.dat".
+ * One device per process. */
+
+/* The device's port, counted as the serial layer counts (0 is COM1, the
+ * port until this is called). Returns 0. */
+TLV_API int32_t TLV_CALL SetProcyonComPort(int32_t port);
+
+/* 0 no log, 1 log file, 2 packets and replies, 3 checksum and segment
+ * copy. Returns 0. */
+TLV_API int32_t TLV_CALL SetProcyonDebugLevel(int32_t level);
+
+/* Opens and sets up the port, sends stop, the two start-up packets and the
+ * initial segment with the light and sound rates (Hz). A session still
+ * open is closed first. Returns 0; 1 when the port cannot be set up (the
+ * log says the serial layer's code); -1, nothing done, when a rate has no
+ * code in the device's two bytes (0 or less, light 250 Hz and above, sound
+ * 2000 Hz and above). */
+TLV_API int32_t TLV_CALL initialiseAVESession(int32_t lightRate, int32_t soundRate);
+
+/* Sends one function change: type 0 light, any other sound; the low 8
+ * bits of `function`. Functions 0-9 and 96-99 carry `value` as a rate
+ * code (Hz), the others its low 8 bits. Returns 0, also when the write
+ * fails (only the level-2 log tells); -1, nothing sent, when a rate
+ * function's value has no code (see initialiseAVESession). */
+TLV_API int32_t TLV_CALL relayToProcyon(int32_t type, int32_t function, int32_t value);
+
+/* Sends the stop packet. Returns 0. */
+TLV_API int32_t TLV_CALL stopProcyonSession(void);
+
+/* Logs the end, sends the stop packet, closes the log and the port.
+ * Returns 0. */
+TLV_API int32_t TLV_CALL terminateAVESession(void);
 
 #ifdef __cplusplus
 }
