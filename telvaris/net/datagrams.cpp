@@ -1,5 +1,7 @@
 #include "net/datagrams.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
