@@ -52,6 +52,12 @@ Bytes segmentFor(uint8_t lightHigh, uint8_t lightLow, uint8_t soundHigh, uint8_t
   return s;
 }
 
+// A function-change packet with its checksum added up here.
+Bytes functionFor(uint8_t function, uint8_t high, uint8_t low) {
+  const unsigned sum = 0xA3 + 0x30 + 0x08 + function + high + low;
+  return {0xA3, 0x30, 0x08, function, high, low, static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)};
+}
+
 Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes all;
   for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
@@ -144,19 +150,11 @@ TEST_F(Procyon, ASessionAtLevel0SendsThePacketsInOrderAndReadsNothing) {
   EXPECT_EQ(bytesOf(wire.receive(8, 3000)), (Bytes{0xA3, 0x30, 0x08, 0xC8, 0x00, 0x2C, 0x01, 0xCF}));
   // A rate function carries the rate code: 10 Hz light.
   ASSERT_EQ(relayToProcyon(0, 1, 10), 0);
-  const Bytes light = bytesOf(wire.receive(8, 3000));
-  ASSERT_EQ(light.size(), 8u);
-  EXPECT_EQ(light[3], 1);
-  EXPECT_EQ(light[4], 0x3A);
-  EXPECT_EQ(light[5], 0x3D);
+  EXPECT_EQ(bytesOf(wire.receive(8, 3000)), functionFor(1, 0x3A, 0x3D));
   // Functions 96-99 too, with the sound modifier for any type but 0; only
   // the function's low 8 bits count (0x161 is 97).
   ASSERT_EQ(relayToProcyon(5, 0x161, 200), 0);
-  const Bytes sound = bytesOf(wire.receive(8, 3000));
-  ASSERT_EQ(sound.size(), 8u);
-  EXPECT_EQ(sound[3], 97);
-  EXPECT_EQ(sound[4], 0x2C);
-  EXPECT_EQ(sound[5], 0xCD);
+  EXPECT_EQ(bytesOf(wire.receive(8, 3000)), functionFor(97, 0x2C, 0xCD));
 
   ASSERT_EQ(stopProcyonSession(), 0);
   EXPECT_EQ(bytesOf(wire.receive(6, 3000)), kStop);
