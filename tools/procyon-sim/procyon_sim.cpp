@@ -7,9 +7,7 @@
 // printed in words on standard output and answered with six bytes
 // A3 34 06 <status> <sum>: status A1 when the packet is whole and its sum
 // right, E1 otherwise. Ends on SIGINT or SIGTERM and removes its link.
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -19,10 +17,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/pseudo_terminal.h"
 
 namespace {
 
@@ -153,50 +153,32 @@ int main(int argc, char** argv) {
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  char name[128];
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
-    std::perror("procyon-sim: no pseudo-terminal");
+  const std::string root = platform::telvarisRoot();
+  std::optional<platform::PseudoTerminal> wire;
+  try {
+    wire.emplace();
+    wire->linkAsCom(root, com);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "procyon-sim: %s\n", e.what());
     return 1;
   }
-  // The far end stays open here so that the line survives the library's
-  // closes, and raw so that nothing is echoed or translated.
-  const int keeper = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  termios tio{};
-  if (keeper < 0 || tcgetattr(keeper, &tio) != 0) {
-    std::perror("procyon-sim: cannot set the line up");
-    return 1;
-  }
-  cfmakeraw(&tio);
-  tcsetattr(keeper, TCSANOW, &tio);
-
-  const std::filesystem::path folder = std::filesystem::path(platform::telvarisRoot()) / "dosdevices";
-  const std::filesystem::path link = folder / ("com" + std::to_string(com));
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  std::filesystem::remove(link, error);
-  std::filesystem::create_symlink(name, link, error);
-  if (error) {
-    std::fprintf(stderr, "procyon-sim: cannot link %s: %s\n", link.c_str(), error.message().c_str());
-    return 1;
-  }
+  const int nearEnd = wire->nearFd();
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
-  std::printf("procyon-sim: the device is on COM%d (%s)\n", com, name);
+  std::printf("procyon-sim: the device is on COM%d (%s)\n", com, wire->farPath().c_str());
 
   std::vector<uint8_t> pending;
   while (!g_stop) {
-    pollfd p{master, POLLIN, 0};
+    pollfd p{nearEnd, POLLIN, 0};
     if (poll(&p, 1, 200) <= 0 || !(p.revents & POLLIN)) continue;
     uint8_t chunk[512];
-    const ssize_t got = read(master, chunk, sizeof chunk);
+    const ssize_t got = read(nearEnd, chunk, sizeof chunk);
     if (got <= 0) continue;
     pending.insert(pending.end(), chunk, chunk + got);
-    handle(master, pending);
+    handle(nearEnd, pending);
   }
-  std::filesystem::remove(link, error);
-  close(keeper);
-  close(master);
+  std::error_code ignored;
+  std::filesystem::remove(platform::comLinkPath(root, com), ignored);
   std::printf("procyon-sim: stopped\n");
   return 0;
 }
