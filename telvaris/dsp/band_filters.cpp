@@ -51,48 +51,63 @@ struct BandState {
 };
 
 // One bank per process, zero at load and never reset.
-BandState brainMap[kBrainMapBands][kBrainMapChannels];
+struct BrainMapBank {
+  BandState bands[kBrainMapBands][kBrainMapChannels];
+};
+
+BrainMapBank& bank() {
+  static BrainMapBank b {};
+  return b;
+}
 
 }  // namespace
-}  // namespace dsp
 
-extern "C" {
-
-TLV_API int32_t TLV_CALL BpFilter(double* output, double* x, double* y, const double* coefficients, double gain,
-                                  float input, int32_t shift) {
-  if (!output || !x || !y || !coefficients) return -1;
-  *output = dsp::sixthOrderStep(x, y, coefficients, input / gain, shift);
-  return 0;
-}
-
-TLV_API int32_t TLV_CALL FirstOrderBandPass(double* output, double* x, double* y, const double* coefficients,
-                                            double gain, float input, int32_t sections) {
-  if (!output || !x || !y || !coefficients) return -1;
-  if (sections > 0) *output = dsp::secondOrderCascade(x, y, coefficients[0], coefficients[1], gain, input, sections);
-  return 0;
-}
-
-TLV_API int32_t TLV_CALL BrainMapFilters(const double* input, double* output) {
-  if (!input || !output) return -1;
-  for (int channel = 0; channel < dsp::kBrainMapChannels; ++channel) {
-    for (int band = 0; band < dsp::kBrainMapBands; ++band) {
-      const dsp::BrainMapBand& b = dsp::kBrainMapBandTable[band];
-      dsp::BandState& s = dsp::brainMap[band][channel];
-      const double filtered = dsp::sixthOrderStep(s.x, s.y, b.c, input[channel] / b.gain, dsp::kSixthOrderNewest - 1);
+void brainMapStep(const double* input, double* output) {
+  BrainMapBank& bm = bank();
+  for (int channel = 0; channel < kBrainMapChannels; ++channel) {
+    for (int band = 0; band < kBrainMapBands; ++band) {
+      const BrainMapBand& b = kBrainMapBandTable[band];
+      BandState& s = bm.bands[band][channel];
+      const double filtered = sixthOrderStep(s.x, s.y, b.c, input[channel] / b.gain, kSixthOrderNewest - 1);
       // The root-mean-square of each block of eight outputs holds for the
       // next eight calls.
-      if (s.count > dsp::kBlock - 1) {
-        s.rms = std::sqrt(s.sumOfSquares / dsp::kBlock);
+      if (s.count > kBlock - 1) {
+        s.rms = std::sqrt(s.sumOfSquares / kBlock);
         s.count = 1;
         s.sumOfSquares = filtered * filtered;
       } else {
         s.sumOfSquares += filtered * filtered;
         ++s.count;
       }
-      output[dsp::kBrainMapBands * channel + band] = s.rms;
+      output[kBrainMapBands * channel + band] = s.rms;
     }
   }
-  return 0;
+}
+
+}  // namespace dsp
+
+// ---- exports ------------------------------------------------------------
+
+extern "C" {
+
+TLV_API int32_t TLV_CALL BpFilter(double* output, double* x, double* y, const double* coefficients, double gain,
+                                  float input, int32_t shift) {
+  if (!output || !x || !y || !coefficients) return TLV_DSP_BAD_ARGUMENT;
+  *output = dsp::sixthOrderStep(x, y, coefficients, input / gain, shift);
+  return TLV_DSP_OK;
+}
+
+TLV_API int32_t TLV_CALL FirstOrderBandPass(double* output, double* x, double* y, const double* coefficients,
+                                            double gain, float input, int32_t sections) {
+  if (!output || !x || !y || !coefficients) return TLV_DSP_BAD_ARGUMENT;
+  if (sections > 0) *output = dsp::secondOrderCascade(x, y, coefficients[0], coefficients[1], gain, input, sections);
+  return TLV_DSP_OK;
+}
+
+TLV_API int32_t TLV_CALL BrainMapFilters(const double* input, double* output) {
+  if (!input || !output) return TLV_DSP_BAD_ARGUMENT;
+  dsp::brainMapStep(input, output);
+  return TLV_DSP_OK;
 }
 
 }  // extern "C"

@@ -29,6 +29,11 @@ extern const BrainMapBand kBrainMapBandTable[kBrainMapBands];
 // output. c[k] multiplies y[k].
 double sixthOrderStep(double* x, double* y, const double* c, double scaledInput, int shift);
 
+// One sample of each of the eight channels through the process's bank of
+// brain-map bands; output[8 * channel + band] is the band's root-mean-square
+// over the last complete block of eight samples (0 before the first).
+void brainMapStep(const double* input, double* output);
+
 // A cascade of identical second-order band-pass sections with numerator
 // 1 - z^-2, three history values per section (newest last). Every section
 // divides its input by `gain`; the next section takes the previous output

@@ -143,9 +143,16 @@ struct Design {
   bool has(uint32_t bits) const { return (options & bits) != 0; }
 };
 
-Design& kept() {
-  static Design design;
-  return design;
+// The design the last accepted string gave (its values are the defaults of
+// the next string), and the working copy a new string is tried on.
+struct Designer {
+  Design kept;
+  Design work;
+};
+
+Designer& designer() {
+  static Designer d;  // large: kept out of the caller's stack
+  return d;
 }
 
 // ---- option string -------------------------------------------------------
@@ -542,11 +549,12 @@ int design(const char* options, double gains[3], double* coefficients) {
   if (length > kMaxText) return -1;
 
   // Work on a copy so that a rejected string leaves the kept design as it was.
-  static Design work;
-  work = kept();
+  Designer& d = designer();
+  Design& work = d.work;
+  work = d.kept;
   if (!Parser(splitWords(std::string_view(options, length)), work).run()) return -1;
   if (!valid(work) || !run(work) || work.zPoles.count > kMaxCoefficients) return -1;
-  kept() = work;
+  d.kept = work;
 
   const int m = work.zPoles.count;
   for (int i = 0; i < 3; ++i) gains[i] = work.gains[i];
@@ -556,7 +564,9 @@ int design(const char* options, double gains[3], double* coefficients) {
 
 }  // namespace dsp::filtergen
 
-extern "C" TLV_API int32_t TLV_CALL FilterGen(int32_t reserved, const char* options, double* gains,
+// ---- exports ------------------------------------------------------------
+
+extern "C" TLV_API int32_t TLV_CALL FilterGen(int32_t /*reserved*/, const char* options, double* gains,
                                               double* coefficients) {
-  return dsp::filtergen::design(options, gains, coefficients) < 0 ? -1 : 0;
+  return dsp::filtergen::design(options, gains, coefficients) < 0 ? TLV_DSP_BAD_ARGUMENT : TLV_DSP_OK;
 }

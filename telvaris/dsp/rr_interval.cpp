@@ -11,8 +11,8 @@
 namespace dsp {
 namespace {
 
-constexpr float kNotBeat = -1.0f;
-constexpr float kInvalidBeat = -2.0f;
+constexpr float kNotBeat = TLV_RR_NO_BEAT;
+constexpr float kInvalidBeat = TLV_RR_OUT_OF_LIMITS;
 
 struct Detector {
   float threshold;
@@ -25,7 +25,10 @@ struct Detector {
   float x[3 * rr::kMaxSections];
   float y[3 * rr::kMaxSections];
 };
-Detector detector;  // one per process, zero at load
+Detector& detector() {
+  static Detector d {};  // one per process, zero at load
+  return d;
+}
 
 // The counter runs for months at a time; it wraps rather than overflows.
 int32_t wrappingAdd(int32_t a, int32_t b) {
@@ -44,35 +47,33 @@ int32_t rateOf(float interval) {
 }
 
 }  // namespace
-}  // namespace dsp
 
-extern "C" TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSecond, int32_t lowerLimit,
-                                             int32_t upperLimit, float agcValue, int32_t filterOrder,
-                                             int32_t duplicatePrevious, int32_t useFilter, int32_t displayAsPulse) {
-  dsp::Detector& d = dsp::detector;
+float rrInterval(float sample, int32_t samplesPerSecond, int32_t lowerLimit, int32_t upperLimit, float agcValue,
+                 int32_t filterOrder, int32_t duplicatePrevious, int32_t useFilter, int32_t displayAsPulse) {
+  Detector& d = detector();
   if (sample < 0.0f) {
-    d = dsp::Detector {};
+    d = Detector {};
     return 0.0f;
   }
 
   if (useFilter == 1) {
-    const int sections = filterOrder > dsp::rr::kMaxSections ? dsp::rr::kMaxSections : filterOrder;
+    const int sections = filterOrder > rr::kMaxSections ? rr::kMaxSections : filterOrder;
     float filtered = sample;  // no sections: the sample passes as it is
     if (sections > 0) {
-      filtered = static_cast<float>(dsp::secondOrderCascade(d.x, d.y, dsp::rr::kPrefilterC0, dsp::rr::kPrefilterC1,
-                                                            dsp::rr::kPrefilterGain, sample, sections));
+      filtered = static_cast<float>(secondOrderCascade(d.x, d.y, rr::kPrefilterC0, rr::kPrefilterC1,
+                                                            rr::kPrefilterGain, sample, sections));
     }
     if (agcValue <= 0.01f) filtered = static_cast<float>(filtered * 0.2083 * 10.0);
     sample = filtered;
   }
 
-  d.counter = dsp::wrappingAdd(d.counter, 1);
+  d.counter = wrappingAdd(d.counter, 1);
   d.threshold = (1.0f - agcValue) * d.threshold;
 
   bool beat = false;
   if (sample > d.threshold) {
     d.threshold = sample;
-    const int32_t since = dsp::wrappingSub(d.counter, d.lastBeat);
+    const int32_t since = wrappingSub(d.counter, d.lastBeat);
     if (since > samplesPerSecond / 2) {
       d.intervalSamples = since;
       d.interval = static_cast<float>(since) / static_cast<float>(samplesPerSecond);
@@ -80,9 +81,9 @@ extern "C" TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSec
       beat = true;
     }
   }
-  if (!beat) return dsp::kNotBeat;
+  if (!beat) return kNotBeat;
 
-  const int32_t rate = dsp::rateOf(d.interval);
+  const int32_t rate = rateOf(d.interval);
   if (lowerLimit <= rate && rate <= upperLimit) {
     d.lastValidRate = rate;
     d.lastValidInterval = d.interval;
@@ -91,5 +92,16 @@ extern "C" TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSec
   if (duplicatePrevious == 1) {
     return displayAsPulse != 0 ? static_cast<float>(d.lastValidRate) : d.lastValidInterval * 1000.0f;
   }
-  return dsp::kInvalidBeat;
+  return kInvalidBeat;
+}
+
+}  // namespace dsp
+
+// ---- exports ------------------------------------------------------------
+
+extern "C" TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSecond, int32_t lowerLimit,
+                                             int32_t upperLimit, float agcValue, int32_t filterOrder,
+                                             int32_t duplicatePrevious, int32_t useFilter, int32_t displayAsPulse) {
+  return dsp::rrInterval(sample, samplesPerSecond, lowerLimit, upperLimit, agcValue, filterOrder, duplicatePrevious,
+                         useFilter, displayAsPulse);
 }

@@ -3,6 +3,16 @@
 // identical sections.
 #pragma once
 
+#include <cstdint>
+
+namespace dsp {
+
+// RRInterval (telvaris.h): one sample through the process's detector.
+float rrInterval(float sample, int32_t samplesPerSecond, int32_t lowerLimit, int32_t upperLimit, float agcValue,
+                 int32_t filterOrder, int32_t duplicatePrevious, int32_t useFilter, int32_t displayAsPulse);
+
+}  // namespace dsp
+
 namespace dsp::rr {
 
 constexpr double kPrefilterLow = 0.5 / 256.0;  // fractions of the sample rate

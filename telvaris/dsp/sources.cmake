@@ -1,10 +1,10 @@
 # Signal processing: filter design, band filters, the notch block buffer,
 # coherence with the library's own FFT, statistics and RR intervals.
 target_sources(telvaris_objects PRIVATE
-  dsp/band_filters.cpp
-  dsp/coherence.cpp
-  dsp/fft.cpp
-  dsp/filter_gen.cpp
-  dsp/notch_block.cpp
-  dsp/rr_interval.cpp
-  dsp/statistics.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/band_filters.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/coherence.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/fft.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/filter_gen.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/notch_block.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/rr_interval.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/statistics.cpp)

@@ -8,8 +8,10 @@
 
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "boundary.h"
 #include "serial/comports.h"
 #include "telvaris.h"
+#include "telvaris_version.h"
 
 namespace dsu {
 namespace {
@@ -39,20 +41,27 @@ LogState& state() {
   return s;
 }
 
-void writeStamp(FILE* f) {
-  std::fputs(platform::utcTimeText("[%Y-%m-%d %H:%M:%S] - ").c_str(), f);
+// False when the stamp could not be made (no memory for its text).
+bool writeStamp(FILE* f) noexcept {
+  try {
+    std::fputs(platform::utcTimeText("[%Y-%m-%d %H:%M:%S] - ").c_str(), f);
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
-void writeLocked(LogState& s, bool stamped, const char* format, va_list args) {
+void writeLocked(LogState& s, bool stamped, const char* format, va_list args) noexcept {
   if (!s.loggingOn || !s.file) return;
-  if (stamped) writeStamp(s.file);
+  if (stamped && !writeStamp(s.file)) return;  // the message is dropped whole
   std::vfprintf(s.file, format, args);
   std::fflush(s.file);  // write errors are ignored
 }
 
-void writeHeaderLocked(LogState& s) {
+void writeHeaderLocked(LogState& s) noexcept {
   writeStamp(s.file);
-  std::fprintf(s.file, "Telvaris DLL v%d.%d.%d Debug Listing\n", kVersionMajor, kVersionMinor, kVersionBuild);
+  std::fprintf(s.file, "Telvaris DLL v%d.%d.%d Debug Listing\n", TELVARIS_VERSION_MAJOR, TELVARIS_VERSION_MINOR,
+               TELVARIS_VERSION_BUILD);
   writeStamp(s.file);
   std::fprintf(s.file, "Using Telvaris version %d.%d.%d\n", s.callerMajor.load(), s.callerMinor.load(),
                s.callerBuild.load());
@@ -64,7 +73,7 @@ void writeHeaderLocked(LogState& s) {
 bool loggingOn() { return state().loggingOn != 0; }
 int32_t debugLevel() { return state().debugLevel; }
 
-void log(const char* format, ...) {
+void log(const char* format, ...) noexcept {
   LogState& s = state();
   if (!s.loggingOn) return;
   std::lock_guard lock(s.mutex);
@@ -74,7 +83,7 @@ void log(const char* format, ...) {
   va_end(args);
 }
 
-void logMore(const char* format, ...) {
+void logMore(const char* format, ...) noexcept {
   LogState& s = state();
   if (!s.loggingOn) return;
   std::lock_guard lock(s.mutex);
@@ -118,26 +127,20 @@ int32_t reportError(int32_t code) {
   return code;
 }
 
-}  // namespace dsu
-
-// ---- exports ------------------------------------------------------------
-
-extern "C" {
-
-TLV_API int32_t TLV_CALL SetDebugMode(int32_t /*reserved*/, int32_t mode, const char* path) {
-  dsu::LogState& s = dsu::state();
+int32_t setDebugMode(int32_t mode, const char* path) {
+  LogState& s = state();
   std::lock_guard lock(s.mutex);
   if (mode != 0) {
-    if (s.openedByDebugMode) return 0;
-    if (!path) return -1;
-    const std::string mapped = platform::mapPath(path);
+    if (s.openedByDebugMode) return TLV_LOG_OK;
+    if (!path) return TLV_LOG_CANNOT_OPEN;
+    const std::string mapped = platform::mapPath(path);  // the one step that may throw
     FILE* f = std::fopen(mapped.c_str(), mode == 1 ? "w" : "a+");
-    if (!f) return -1;
+    if (!f) return TLV_LOG_CANNOT_OPEN;
     s.file = f;
     s.openedByDebugMode = 1;
     s.loggingOn = 1;
-    dsu::writeHeaderLocked(s);
-    return 0;
+    writeHeaderLocked(s);
+    return TLV_LOG_OK;
   }
   if (s.openedByDebugMode && s.file) {
     std::fclose(s.file);
@@ -145,33 +148,57 @@ TLV_API int32_t TLV_CALL SetDebugMode(int32_t /*reserved*/, int32_t mode, const 
   }
   s.openedByDebugMode = 0;
   s.loggingOn = 0;
-  return 0;
+  return TLV_LOG_OK;
 }
 
-TLV_API int32_t TLV_CALL SetDebugLevel(int32_t /*reserved*/, int32_t level) {
-  dsu::state().debugLevel = level;
-  return 0;
+void setDebugLevel(int32_t level) { state().debugLevel = level; }
+
+int32_t insertMessage(const char* tag, const char* message) {
+  if (!loggingOn()) return TLV_LOG_OFF;
+  log("%s: %s\n", tag ? tag : "", message ? message : "");
+  return TLV_LOG_OK;
 }
 
-TLV_API int32_t TLV_CALL InsertLogMessage(const char* tag, const char* message) {
-  if (!dsu::loggingOn()) return 1;
-  dsu::log("%s: %s\n", tag ? tag : "", message ? message : "");
-  return 0;
-}
-
-TLV_API int32_t TLV_CALL ReportVersion(int32_t* major, int32_t* minor, int32_t* build) {
-  if (major) *major = dsu::kVersionMajor;
-  if (minor) *minor = dsu::kVersionMinor;
-  if (build) *build = dsu::kVersionBuild;
-  return 0;
-}
-
-TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t build) {
-  dsu::LogState& s = dsu::state();
+void saveCallerVersion(int32_t major, int32_t minor, int32_t build) {
+  LogState& s = state();
   s.callerMajor = major;
   s.callerMinor = minor;
   s.callerBuild = build;
-  return 0;
+}
+
+void reportVersion(int32_t* major, int32_t* minor, int32_t* build) {
+  if (major) *major = TELVARIS_VERSION_MAJOR;
+  if (minor) *minor = TELVARIS_VERSION_MINOR;
+  if (build) *build = TELVARIS_VERSION_BUILD;
+}
+
+}  // namespace dsu
+
+// ---- exports ------------------------------------------------------------
+
+extern "C" {
+
+TLV_API int32_t TLV_CALL SetDebugMode(int32_t /*reserved*/, int32_t mode, const char* path) {
+  return telvaris::atBoundary(int32_t {TLV_LOG_CANNOT_OPEN}, [&] { return dsu::setDebugMode(mode, path); });
+}
+
+TLV_API int32_t TLV_CALL SetDebugLevel(int32_t /*reserved*/, int32_t level) {
+  dsu::setDebugLevel(level);
+  return TLV_LOG_OK;
+}
+
+TLV_API int32_t TLV_CALL InsertLogMessage(const char* tag, const char* message) {
+  return dsu::insertMessage(tag, message);
+}
+
+TLV_API int32_t TLV_CALL ReportVersion(int32_t* major, int32_t* minor, int32_t* build) {
+  dsu::reportVersion(major, minor, build);
+  return TLV_LOG_OK;
+}
+
+TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t build) {
+  dsu::saveCallerVersion(major, minor, build);
+  return TLV_LOG_OK;
 }
 
 }  // extern "C"

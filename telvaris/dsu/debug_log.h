@@ -16,20 +16,30 @@
 
 namespace dsu {
 
-constexpr int32_t kVersionMajor = 5;
-constexpr int32_t kVersionMinor = 0;
-constexpr int32_t kVersionBuild = 1;
-
 // The file whose presence switches logging on at session start.
 constexpr const char* kAutoLogFile = "c:\\telvaris.log";
 
 bool loggingOn();
 int32_t debugLevel();
 
-// A time-stamped message, printf-style. Nothing is written while logging is off.
-void log(const char* format, ...) TL_PRINTF(1, 2);
+// A time-stamped message, printf-style. Nothing is written while logging is
+// off; a message that cannot be written (no memory for its time stamp, a
+// full disk) is dropped, as every write error of the log is.
+void log(const char* format, ...) noexcept TL_PRINTF(1, 2);
 // The rest of a line begun by log(), without a time stamp.
-void logMore(const char* format, ...) TL_PRINTF(1, 2);
+void logMore(const char* format, ...) noexcept TL_PRINTF(1, 2);
+
+// mode 1: open `path` emptied; another non-zero mode: open it for appending;
+// 0: close a file opened here and switch logging off. 0, or -1 when the file
+// cannot be opened (logging unchanged). May throw std::bad_alloc.
+int32_t setDebugMode(int32_t mode, const char* path);
+void setDebugLevel(int32_t level);
+// 0 when written, 1 when logging is off.
+int32_t insertMessage(const char* tag, const char* message);
+// The caller's version, for the log header.
+void saveCallerVersion(int32_t major, int32_t minor, int32_t build);
+// The library's version (the project's, given by the build).
+void reportVersion(int32_t* major, int32_t* minor, int32_t* build);
 
 // Session start: if kAutoLogFile exists, empty it, switch logging on and
 // write the header.

@@ -3,14 +3,23 @@
 #include <cstdio>
 #include <mutex>
 
+#include "boundary.h"
 #include "dsu/debug_log.h"
 #include "telvaris.h"
 
 namespace dsu {
 namespace {
 
-std::mutex g_mutex;
-TransferSettings g_settings;
+// Set by the caller's thread, read by the read thread and the shared block.
+struct Road {
+  std::mutex mutex;
+  TransferSettings settings;
+};
+
+Road& road() {
+  static Road r;
+  return r;
+}
 
 const char* logName(int32_t mode) {
   switch (mode) {
@@ -33,33 +42,27 @@ std::string payload(const char* format, const char* first, const char* second, c
 }  // namespace
 
 TransferSettings transferSettings() {
-  std::lock_guard lock(g_mutex);
-  return g_settings;
+  Road& r = road();
+  std::lock_guard lock(r.mutex);
+  return r.settings;
 }
 
 int32_t transferMode() {
-  std::lock_guard lock(g_mutex);
-  return g_settings.mode;
+  Road& r = road();
+  std::lock_guard lock(r.mutex);
+  return r.settings.mode;
 }
 
-}  // namespace dsu
-
-extern "C" TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char* address, int32_t port,
-                                                         const char* userId, const char* publishTopic,
-                                                         const char* subscribeTopic, const char* payloadFirst,
-                                                         const char* payloadSecond, const char* payloadLast) {
-  using namespace dsu;
-  TransferSettings next;
-  {
-    std::lock_guard lock(g_mutex);
-    next = g_settings;
-  }
+int32_t setTransferMode(int32_t mode, const char* address, int32_t port, const char* userId,
+                        const char* publishTopic, const char* subscribeTopic, const char* payloadFirst,
+                        const char* payloadSecond, const char* payloadLast) {
+  TransferSettings next = transferSettings();
   switch (mode) {
     case 0:
       next.mode = kSerial;
       break;
     case 1:
-      if (!fits(address, kServerAddressCapacity)) return -1;
+      if (!fits(address, kServerAddressCapacity)) return TLV_ROAD_BAD_TEXT;
       next.mode = kTcpIp;
       next.serverAddress = address;
       next.serverPort = port;
@@ -69,7 +72,7 @@ extern "C" TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char
     case 4: {
       if (!fits(address, kBrokerAddressCapacity) || !fits(userId, kUserIdCapacity) ||
           !fits(publishTopic, kPublishTopicCapacity) || !fits(subscribeTopic, kSubscribeTopicCapacity))
-        return -1;
+        return TLV_ROAD_BAD_TEXT;
       next.brokerAddress = address;
       next.brokerPort = port;
       next.userId = userId;
@@ -81,22 +84,19 @@ extern "C" TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char
         next.stopPayload = "stop";
         break;
       }
-      if (!payloadFirst || !payloadSecond || !payloadLast) return -1;
+      if (!payloadFirst || !payloadSecond || !payloadLast) return TLV_ROAD_BAD_TEXT;
       next.mode = kRelay;
       next.startPayload = payload(mode == 3 ? "start/%s/%s/%s/%s" : "monitor/%s/%s/%s/%s", payloadFirst,
                                   payloadSecond, userId, payloadLast);
       next.stopPayload = payload("stop/%s/%s/%s/%s", payloadFirst, payloadSecond, userId, payloadLast);
-      if (next.startPayload.size() >= kPayloadCapacity || next.stopPayload.size() >= kPayloadCapacity) return -1;
+      if (next.startPayload.size() >= kPayloadCapacity || next.stopPayload.size() >= kPayloadCapacity)
+        return TLV_ROAD_BAD_TEXT;
       break;
     }
     default:
       log("Data transfer mode '%d' not recognised - defaulting to SERIAL\n", mode);
       next.mode = kSerial;
       break;
-  }
-  {
-    std::lock_guard lock(g_mutex);
-    g_settings = next;
   }
   log("Data Transfer Mode set to ");
   logMore("%s", logName(next.mode));
@@ -106,5 +106,29 @@ extern "C" TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char
     log("Server Address: %s:%d, P-Topic: %s, S-Topic: %s\n", next.brokerAddress.c_str(), next.brokerPort,
         next.publishTopic.c_str(), next.subscribeTopic.c_str());
   }
-  return next.mode;
+  const int32_t result = next.mode;
+  {
+    Road& r = road();
+    std::lock_guard lock(r.mutex);
+    r.settings = std::move(next);  // a move: the settings change whole or not at all
+  }
+  return result;
 }
+
+}  // namespace dsu
+
+// ---- exports ------------------------------------------------------------
+
+extern "C" {
+
+TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char* address, int32_t port, const char* userId,
+                                             const char* publishTopic, const char* subscribeTopic,
+                                             const char* payloadFirst, const char* payloadSecond,
+                                             const char* payloadLast) {
+  return telvaris::atBoundary(int32_t {TLV_ROAD_BAD_TEXT}, [&] {
+    return dsu::setTransferMode(mode, address, port, userId, publishTopic, subscribeTopic, payloadFirst,
+                                payloadSecond, payloadLast);
+  });
+}
+
+}  // extern "C"

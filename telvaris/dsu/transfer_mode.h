@@ -27,6 +27,12 @@ struct TransferSettings {
 TransferSettings transferSettings();
 int32_t transferMode();
 
+// SetDataTransferMode (telvaris.h): the resulting mode, or TLV_ROAD_BAD_TEXT
+// with nothing changed. May throw std::bad_alloc, also with nothing changed.
+int32_t setTransferMode(int32_t mode, const char* address, int32_t port, const char* userId,
+                        const char* publishTopic, const char* subscribeTopic, const char* payloadFirst,
+                        const char* payloadSecond, const char* payloadLast);
+
 // Field capacities, terminator included, as the Windows build keeps them.
 constexpr size_t kServerAddressCapacity = 16;
 constexpr size_t kBrokerAddressCapacity = 32;

@@ -7,6 +7,11 @@
  * sizes are given below. The library keeps no pointer to a caller's buffer
  * after a call returns, and no export ends its host process.
  *
+ * Each section names its results (the numbers are part of the interface and
+ * never change), lists for each export the results it can return, and says
+ * which threads may call it. No C++ exception leaves an export: where its
+ * work can fail for want of memory, that is one of its listed results.
+ *
  * On Windows the exports use __stdcall with undecorated names (telvaris.def);
  * on Linux the C calling convention. Keep telvaris.def in step with every
  * TLV_API declaration here: the build checks that the two agree.
@@ -39,25 +44,37 @@ extern "C" {
  * "[YYYY-MM-DD hh:mm:ss] - ". Logging switches on when "c:\telvaris.log"
  * (on Linux $TELVARIS_ROOT/telvaris.log) exists as a session starts, or
  * through SetDebugMode.
+ *
+ * Threads: any thread; lines written by several threads stay whole.
  * ---------------------------------------------------------------------- */
+
+enum TlvLogResult {
+  TLV_LOG_OK = 0,
+  TLV_LOG_CANNOT_OPEN = -1, /* SetDebugMode: no file (or no memory for its path) */
+  TLV_LOG_OFF = 1           /* InsertLogMessage: logging is off, nothing written */
+};
 
 /* mode 1: open `path` emptied; any other non-zero mode: open it for
  * appending; 0: close a file opened here and switch logging off. A second
- * open while one is open changes nothing. Returns 0, or -1 when the file
- * cannot be opened (or `path` is NULL); logging is then unchanged. */
+ * open while one is open changes nothing. Returns TLV_LOG_OK, or
+ * TLV_LOG_CANNOT_OPEN when the file cannot be opened (or `path` is NULL, or
+ * memory runs out); logging is then unchanged. */
 TLV_API int32_t TLV_CALL SetDebugMode(int32_t reserved, int32_t mode, const char* path);
 
-/* Level 1 (the default) logs each read of the DSU read thread. Returns 0. */
+/* Level 1 (the default) logs each read of the DSU read thread. Returns
+ * TLV_LOG_OK. */
 TLV_API int32_t TLV_CALL SetDebugLevel(int32_t reserved, int32_t level);
 
-/* Writes "tag: message". Returns 0 when written, 1 when logging is off.
- * A NULL tag or message is written as an empty text. */
+/* Writes "tag: message". Returns TLV_LOG_OK (written, or dropped like any
+ * write error of the log), TLV_LOG_OFF when logging is off. A NULL tag or
+ * message is written as an empty text. */
 TLV_API int32_t TLV_CALL InsertLogMessage(const char* tag, const char* message);
 
-/* Writes the library version 5.0.1. NULL pointers are skipped. Returns 0. */
+/* Writes the library's version (major, minor, build). NULL pointers are
+ * skipped. Returns TLV_LOG_OK. */
 TLV_API int32_t TLV_CALL ReportVersion(int32_t* major, int32_t* minor, int32_t* build);
 
-/* Stores the caller's version for the log header. Returns 0. */
+/* Stores the caller's version for the log header. Returns TLV_LOG_OK. */
 TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t build);
 
 /* ------------------------------------------------------------------------
@@ -67,13 +84,27 @@ TLV_API int32_t TLV_CALL SaveVersionInfo(int32_t major, int32_t minor, int32_t b
 /* One block of feedback state for every process that loads the library
  * (on Linux: per user and TELVARIS_ROOT), zero when its first user loads it.
  * Status words are stored and returned as given. If the system refuses the
- * shared memory, setters change nothing and getters return 0. */
+ * shared memory, setters change nothing and getters return 0.
+ *
+ * Threads: any thread of any process. Status words are read and written
+ * whole; channel values element by element (a reader may see some channels
+ * of an update and not others, never a torn value). The callback table is
+ * the process's own.
+ *
+ * Setters and the Get...Values calls return TLV_BLOCK_OK; the status
+ * getters return the stored word. */
+
+enum TlvBlockResult {
+  TLV_BLOCK_OK = 0,
+  TLV_BLOCK_CANNOT_WRITE = -1, /* tlAPIWriteValues: the export file cannot be created */
+  TLV_BLOCK_NO_CALLBACK = -1   /* tlAPIStartRecording...: the slot is empty */
+};
 TLV_API int32_t TLV_CALL tlAPISetSystemStatus(int32_t status);
 TLV_API int32_t TLV_CALL tlAPIGetSystemStatus(void);
 /* 1 inhibit, 2 reward, 0 none. With the data transfer mode MQTT (2) the
  * decision is published instead ("inhibit" for 1, "reward" for 2, nothing
  * else) on the publish topic, through the process's MQTT connection, and
- * the block keeps its value. Returns 0. */
+ * the block keeps its value. Returns TLV_BLOCK_OK. */
 TLV_API int32_t TLV_CALL tlAPISetFeedbackStatus(int32_t status);
 TLV_API int32_t TLV_CALL tlAPIGetFeedbackStatus(void);
 /* Three arrays of 256 elements (index = channel; 0 carries none). A NULL
@@ -89,15 +120,17 @@ TLV_API int32_t TLV_CALL tlAPISetLumiDropStatus(int32_t status);
 TLV_API int32_t TLV_CALL tlAPIGetLumiDropStatus(void);
 /* Writes amplitudes 1..count-1 ("%10.4f" each, no separators) to
  * "c:\telvaris\export\datachan.txt"; a count above 256 stops at 255.
- * Returns 0, or -1 when the file cannot be created. */
+ * Returns TLV_BLOCK_OK, or TLV_BLOCK_CANNOT_WRITE when the file cannot be
+ * created. */
 TLV_API int32_t TLV_CALL tlAPIWriteValues(int32_t count);
 /* Registers `callback` in slot 0..6 (a larger slot changes nothing; NULL
  * empties the slot) and appends "TlAPISetupCallBack" to
- * "c:\telvaris\callback.txt". Returns 0. */
+ * "c:\telvaris\callback.txt". Returns TLV_BLOCK_OK. */
 TLV_API int32_t TLV_CALL tlAPISetupCallback(uint32_t slot, void(TLV_CALL* callback)(uint16_t* text));
-/* Call the callback of slots 0..5 with the OLE Automation string (UTF-16,
- * length-prefixed) "Callback from DLL", valid until the library unloads.
- * Return 0, or -1 when the slot is empty. */
+/* Call the callback of slots 0..5, on the calling thread, with the OLE
+ * Automation string (UTF-16, length-prefixed) "Callback from DLL", valid
+ * until the library unloads. Return TLV_BLOCK_OK, or TLV_BLOCK_NO_CALLBACK
+ * when the slot is empty (or the string cannot be made). */
 TLV_API int32_t TLV_CALL tlAPIStartRecording(void);
 TLV_API int32_t TLV_CALL tlAPIStopRecording(void);
 TLV_API int32_t TLV_CALL tlAPIPauseDataTransfer(void);
@@ -122,34 +155,55 @@ TLV_API int32_t TLV_CALL tlAPIStopPlayback(void);
  * The log "c:\telvaris\MQTT.log" (on Linux $TELVARIS_ROOT/telvaris/MQTT.log;
  * the folder must exist) is created by the first initialisation with a
  * non-zero debug level and stays open until terminateMQTTConnection. Lines
- * carry no time stamp. */
+ * carry no time stamp.
+ *
+ * Threads: any thread. Calls into the client library are made one at a
+ * time; a receive waits on the link's own queue, never on the client, so a
+ * publish, subscribe or terminate never waits behind a receive. */
+
+/* Codes of the link's own and of the client library (Paho's MQTTCLIENT_*
+ * values, named here for callers without its header). */
+enum TlvMqttResult {
+  TLV_MQTT_OK = 0,
+  TLV_MQTT_FAILURE = -1,        /* refused; also: no message within the wait */
+  TLV_MQTT_DISCONNECTED = -3,   /* the connection failed or was lost */
+  TLV_MQTT_NULL_PARAMETER = -6, /* a NULL address, client identifier or topic */
+  TLV_MQTT_BAD_PROTOCOL = -14   /* a scheme other than tcp:// or ws:// */
+};
+
+/* tlMQTTRetrieveFeedbackInformation's decisions. */
+enum TlvFeedbackDecision { TLV_FEEDBACK_NONE = -1, TLV_FEEDBACK_INHIBIT = 0, TLV_FEEDBACK_REWARD = 1 };
 
 /* Connects to `address`:`port` (address is the server URI without the port,
  * e.g. "tcp://broker.example") as `clientId`, keep-alive 20 s, clean
  * session, no user name, password or TLS; the connect waits up to 30 s.
  * debugLevel 0 writes no log lines (an open log stays open), any other value
  * writes every line. A connection made by an earlier call is closed first.
- * Returns 0 when connected; otherwise the client library's code from creating
- * the client (negative; -6 for a NULL address or client identifier, -14 for
- * a scheme other than tcp:// or ws://) or from connecting (non-zero). After
- * a failed connect the link stays unusable: subscribes fail, publishes return
- * -1, receives return -1 at once. */
+ * Returns TLV_MQTT_OK when connected; otherwise the client library's code
+ * from creating the client (negative; TLV_MQTT_NULL_PARAMETER for a NULL
+ * address or client identifier, TLV_MQTT_BAD_PROTOCOL for a scheme other
+ * than tcp:// or ws://; TLV_MQTT_FAILURE when memory runs out) or from
+ * connecting (non-zero). After a failed connect the link stays unusable:
+ * subscribes fail, publishes return TLV_MQTT_FAILURE, receives return
+ * TLV_MQTT_FAILURE at once. */
 TLV_API int32_t TLV_CALL initialiseMQTTConnection(const char* address, int32_t port, const char* clientId,
                                                   int32_t debugLevel);
 
-/* Subscribes to `topic` (QoS 0). Returns 0, or the client library's non-zero
- * code (-6 for a NULL topic, -1 before any initialisation, -3 after a failed
- * connect or a lost connection). */
+/* Subscribes to `topic` (QoS 0). Returns TLV_MQTT_OK, or the client
+ * library's non-zero code (TLV_MQTT_NULL_PARAMETER for a NULL topic,
+ * TLV_MQTT_FAILURE before any initialisation or when memory runs out,
+ * TLV_MQTT_DISCONNECTED after a failed connect or a lost connection). */
 TLV_API int32_t TLV_CALL subscribeToMQTTConnection(const char* topic);
 
 /* Publishes the text `payload` without its terminating zero on `topic`.
- * Returns 0, or -1 when the publish is refused (no connection, NULL topic or
- * payload). */
+ * Returns TLV_MQTT_OK, or TLV_MQTT_FAILURE when the publish is refused (no
+ * connection, NULL topic or payload, no memory). */
 TLV_API int32_t TLV_CALL publishToMQTTConnection(const char* topic, const char* payload);
 
 /* Publishes exactly `length` bytes from `payload` (zero bytes included) on
- * `topic`. Returns 0, or -1 when the publish is refused (no connection, NULL
- * topic, NULL payload with a non-zero length, negative length). */
+ * `topic`. Returns TLV_MQTT_OK, or TLV_MQTT_FAILURE when the publish is
+ * refused (no connection, NULL topic, NULL payload with a non-zero length,
+ * negative length, no memory). */
 TLV_API int32_t TLV_CALL publishToMQTTConnectionWithLength(const char* topic, const void* payload, int32_t length);
 
 /* Waits up to 5000 ms for one message on any subscribed topic and copies its
@@ -157,8 +211,8 @@ TLV_API int32_t TLV_CALL publishToMQTTConnectionWithLength(const char* topic, co
  * byte, then zeros, min(payload length, 430080) positions in all. `buffer`
  * must hold 430080 bytes, or the largest payload the caller expects. Returns
  * the number of positions written (the payload length when it is at most
- * 430080), or -1 when no message arrived (at once when the link is not
- * connected) or `buffer` is NULL. Nothing is logged. */
+ * 430080), or TLV_MQTT_FAILURE when no message arrived (at once when the
+ * link is not connected) or `buffer` is NULL. Nothing is logged. */
 TLV_API int32_t TLV_CALL pollMQTTConnectionForResponse(char* buffer);
 
 /* Waits up to 50 ms for one message and decides it. The payload (cut to 2047
@@ -167,14 +221,15 @@ TLV_API int32_t TLV_CALL pollMQTTConnectionForResponse(char* buffer);
  * its start gives 0, anything else 1 (so {"feedback":"inhibit"} gives 0 and
  * {"feedback":"reward"} 1). A single token decides by itself: "inhibit" at its
  * start 0, "reward" at its start 1, anything else -1. No token, or no message
- * within 50 ms: -1. */
+ * within 50 ms: -1. Returns a TlvFeedbackDecision. */
 TLV_API int32_t TLV_CALL tlMQTTRetrieveFeedbackInformation(void);
 
-/* Unsubscribes from `topic`. Returns 0 (the outcome is not reported). */
+/* Unsubscribes from `topic`. Returns TLV_MQTT_OK (the outcome is not
+ * reported). */
 TLV_API int32_t TLV_CALL unsubscribeFromMQTTConnection(const char* topic);
 
 /* Disconnects (waiting up to 10 s), destroys the client and closes the log.
- * Returns 0, also without a connection. */
+ * Returns TLV_MQTT_OK, also without a connection. */
 TLV_API int32_t TLV_CALL terminateMQTTConnection(void);
 
 /* ------------------------------------------------------------------------
@@ -187,24 +242,40 @@ TLV_API int32_t TLV_CALL terminateMQTTConnection(void);
  * address pattern zero-padded to 24 bytes, ",fffff" padded to 8, five
  * big-endian 32-bit values), or a JSON-like text object of integers. Every
  * datagram sent can also be appended to a capture file. Nothing is
- * received; sends are fire-and-forget. One client per process. */
+ * received; sends are fire-and-forget. One client per process.
+ *
+ * Threads: any thread; calls are taken one at a time. */
+
+enum TlvDatagramResult {
+  TLV_DATAGRAM_OK = 0,
+  TLV_DATAGRAM_NO_SOCKETS = -1,   /* sockets cannot be used (or no memory) */
+  TLV_DATAGRAM_NO_SOCKET = -2,    /* the socket cannot be created */
+  TLV_DATAGRAM_NOT_SENT = -3,     /* not sent (also: no client set up) */
+  TLV_DATAGRAM_BAD_ARGUMENT = -4, /* nothing sent or set up */
+  TLV_DATAGRAM_NOT_CAPTURED = -5  /* the capture file failed */
+};
 
 /* Sets the receiver (IPv4 `address` in dotted text, `port` 1-65535) and,
  * with `capture` 1, creates `capturePath` (a drive path is mapped as the
  * library's fixed files are) to capture every datagram sent, replacing
- * what was there. A client already set up is closed first. Returns 0; -1
- * when sockets cannot be used; -2 when the socket cannot be created (a
- * capture file stays open until TerminateCloudClient); -4, nothing set up,
- * for an address that is not dotted IPv4, a port outside 1-65535 or a NULL
- * text; -5, nothing set up, when the capture file cannot be created. */
+ * what was there. A client already set up is closed first. Returns
+ * TLV_DATAGRAM_OK; TLV_DATAGRAM_NO_SOCKETS when sockets cannot be used or
+ * memory runs out; TLV_DATAGRAM_NO_SOCKET when the socket cannot be created
+ * (a capture file stays open until TerminateCloudClient);
+ * TLV_DATAGRAM_BAD_ARGUMENT, nothing set up, for an address that is not
+ * dotted IPv4, a port outside 1-65535 or a NULL text;
+ * TLV_DATAGRAM_NOT_CAPTURED, nothing set up, when the capture file cannot
+ * be created. */
 TLV_API int32_t TLV_CALL InitialiseCloudClient(const char* address, int32_t port, int32_t capture,
                                                const char* capturePath);
 
 /* Sends one bundle: `pattern` (at most 23 characters) and values[0..4],
- * the bit patterns of single-precision floats. Returns 0; -3 when it
- * cannot be sent (also before InitialiseCloudClient), nothing captured; -4,
- * nothing sent, for a longer pattern or a NULL pointer; -5 when it was
- * sent but the capture file could not be written. */
+ * the bit patterns of single-precision floats. Returns TLV_DATAGRAM_OK;
+ * TLV_DATAGRAM_NOT_SENT when it cannot be sent (also before
+ * InitialiseCloudClient, or when memory runs out), nothing captured;
+ * TLV_DATAGRAM_BAD_ARGUMENT, nothing sent, for a longer pattern or a NULL
+ * pointer; TLV_DATAGRAM_NOT_CAPTURED when it was sent but the capture file
+ * could not be written. */
 TLV_API int32_t TLV_CALL SendOSCPacket(const char* pattern, const uint32_t* values);
 
 /* Sends one text object (no terminating zero), "%d" for each value:
@@ -212,26 +283,39 @@ TLV_API int32_t TLV_CALL SendOSCPacket(const char* pattern, const uint32_t* valu
  *   type 4: "{address:\"<address>\",args:[v1,v5,1023,1023]},"
  *   type 6: as type 2 with v0 to v5; type 8: with v0 to v7.
  * `values` holds 2, 6, 6 or 8 elements for types 2, 4, 6 and 8. Returns as
- * SendOSCPacket; -4, nothing sent, for another type or a NULL pointer. */
+ * SendOSCPacket; TLV_DATAGRAM_BAD_ARGUMENT, nothing sent, for another type
+ * or a NULL pointer. */
 TLV_API int32_t TLV_CALL SendJSONPacket(const char* address, const int32_t* values, int32_t type);
 
-/* Closes the capture file and the socket. Returns 0, also when nothing was
- * set up. */
+/* Closes the capture file and the socket. Returns TLV_DATAGRAM_OK, also
+ * when nothing was set up. */
 TLV_API int32_t TLV_CALL TerminateCloudClient(void);
 
 /* ------------------------------------------------------------------------
  * DSU acquisition
+ *
+ * Threads: settings from one thread at a time, before a session starts.
  * ---------------------------------------------------------------------- */
+
+/* The roads of the DSU stream, as SetDataTransferMode takes and returns them. */
+enum TlvTransferMode {
+  TLV_ROAD_SERIAL = 0,
+  TLV_ROAD_TCPIP = 1,
+  TLV_ROAD_MQTT = 2,
+  TLV_ROAD_RELAY = 3,
+  TLV_ROAD_RELAY_MONITOR = 4, /* taken by SetDataTransferMode; the road is TLV_ROAD_RELAY */
+  TLV_ROAD_BAD_TEXT = -1      /* SetDataTransferMode: nothing changed */
+};
 
 /* Chooses the road of the DSU stream: 0 serial, 1 TCP/IP (address, port),
  * 2 MQTT (broker address, port, user id, publish and subscribe topics;
  * payloads "start"/"stop"), 3 relay service (as 2, payloads
  * "start/first/second/userId/last" and "stop/..."), 4 as 3 with
  * "monitor/..." to start. Any other mode falls back to serial. Returns the
- * resulting mode (4 gives 3), or -1, changing nothing, when a text the mode
- * needs is NULL or longer than its field (address 15 characters for TCP/IP,
- * broker 31, publish topic 63, subscribe topic 95, user id 99, payloads
- * 127). */
+ * resulting road (4 gives TLV_ROAD_RELAY), or TLV_ROAD_BAD_TEXT, changing
+ * nothing, when a text the mode needs is NULL or longer than its field
+ * (address 15 characters for TCP/IP, broker 31, publish topic 63, subscribe
+ * topic 95, user id 99, payloads 127) or memory runs out. */
 TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char* address, int32_t port, const char* userId,
                                              const char* publishTopic, const char* subscribeTopic,
                                              const char* payloadFirst, const char* payloadSecond,
@@ -243,9 +327,25 @@ TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char* address, 
  * Filter design and sample-by-sample filters, a 256-sample block buffer,
  * coherence, regression, correlation and RR intervals. Frequencies given as
  * fractions are fractions of the sample rate (0.5 is the Nyquist
- * frequency). Each function keeps one set of state per process and is
- * driven from one thread at a time.
+ * frequency).
+ *
+ * Threads: each function keeps one set of state per process and is driven
+ * from one thread at a time (different functions may run on different
+ * threads).
  * ---------------------------------------------------------------------- */
+
+enum TlvDspResult {
+  TLV_DSP_OK = 0,
+  TLV_DSP_BAD_ARGUMENT = -1,      /* nothing computed, no state changed */
+  TLV_NOTCH_FILLING = -1,         /* processNotchFilter: the block is not full yet */
+  TLV_NOTCH_FULL = 1,             /* processNotchFilter: this sample completed the block */
+  TLV_COHERENCE_NO_CSV = -1,      /* the diagnostic file cannot be created or written */
+  TLV_COHERENCE_NO_MEMORY = -2,   /* nothing computed */
+  TLV_COHERENCE_BAD_ARGUMENT = -3,/* nothing computed */
+  TLV_REGRESSION_FLAT = 1,        /* LinearRegression: the x values do not vary */
+  TLV_RR_NO_BEAT = -1,            /* RRInterval: this sample is no beat */
+  TLV_RR_OUT_OF_LIMITS = -2       /* RRInterval: a beat outside the limits */
+};
 
 /* Designs a recursive (IIR) filter from an option string and hands back its
  * gains and feedback coefficients.
@@ -271,7 +371,8 @@ TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char* address, 
  *   pair when that adds poles). Element i multiplies the output M - i
  *   samples back (M coefficients): element 0 belongs to the oldest output.
  *
- * Returns 0, or -1 for an invalid option string (no or several prototypes,
+ * Returns TLV_DSP_OK, or TLV_DSP_BAD_ARGUMENT for an invalid option string
+ * (no or several prototypes,
  * a missing band form, an order outside 1 to 10, a pole number at or above
  * the order, a missing corner frequency, an unknown option, a value missing
  * at the end, a ripple of 0 or more, a pole mask that splits a conjugate
@@ -290,7 +391,7 @@ TLV_API int32_t TLV_CALL FilterGen(int32_t reserved, const char* options, double
  * element k multiplies y[k]. The input is divided by `gain`. `shift` is the
  * number of history moves minus one: 5 for the seven-element histories;
  * above 5 counts as 5, below 0 moves nothing. Writes the new output to
- * *output. Returns 0; -1 for a NULL pointer. */
+ * *output. Returns TLV_DSP_OK; TLV_DSP_BAD_ARGUMENT for a NULL pointer. */
 TLV_API int32_t TLV_CALL BpFilter(double* output, double* x, double* y, const double* coefficients, double gain,
                                   float input, int32_t shift);
 
@@ -299,7 +400,7 @@ TLV_API int32_t TLV_CALL BpFilter(double* output, double* x, double* y, const do
  * elements 3s to 3s+2, the last newest), owned and zeroed by the caller.
  * coefficients: 2 doubles (oldest output first), shared by all sections.
  * Every section divides its input by `gain`. With 0 sections *output is left
- * untouched. Returns 0; -1 for a NULL pointer. */
+ * untouched. Returns TLV_DSP_OK; TLV_DSP_BAD_ARGUMENT for a NULL pointer. */
 TLV_API int32_t TLV_CALL FirstOrderBandPass(double* output, double* x, double* y, const double* coefficients,
                                             double gain, float input, int32_t sections);
 
@@ -308,17 +409,18 @@ TLV_API int32_t TLV_CALL FirstOrderBandPass(double* output, double* x, double* y
  * sample per channel per call. input: 8 doubles. output: 64 doubles,
  * element 8 * channel + band - 1 (band 1 to 8): the root-mean-square of the
  * band's output over the last complete block of 8 calls; 0 on the first 8
- * calls. The state is never reset. Returns 0; -1 for a NULL pointer. */
+ * calls. The state is never reset. Returns TLV_DSP_OK; TLV_DSP_BAD_ARGUMENT
+ * for a NULL pointer. */
 TLV_API int32_t TLV_CALL BrainMapFilters(const double* input, double* output);
 
 /* A block buffer of 256 samples under the notch filter's names; no
  * filtering is applied. initialiseNotchFilter starts the block again and
- * returns 0. */
+ * returns TLV_DSP_OK. */
 TLV_API int32_t TLV_CALL initialiseNotchFilter(void);
 
-/* Stores one sample. Returns -1 while the block is filling and 1 when this
- * sample completed it (the next sample starts it again). The two trailing
- * arguments are ignored. */
+/* Stores one sample. Returns TLV_NOTCH_FILLING while the block is filling
+ * and TLV_NOTCH_FULL when this sample completed it (the next sample starts
+ * it again). The two trailing arguments are ignored. */
 TLV_API int32_t TLV_CALL processNotchFilter(int32_t sample, int32_t reserved1, int32_t reserved2);
 
 /* Writes samples 0 to 9 of the block into values (10 int32; skipped when
@@ -339,18 +441,20 @@ TLV_API int32_t TLV_CALL returnNotchFilterValues(int32_t* values, int32_t reserv
  * samples 0 to 99 of both channels (fewer when counter is below 100), the
  * arguments, then per epoch up to 100 of its values. The file is replaced
  * whole at the end.
- * Returns 0; -1 when the CSV file cannot be created or written (nothing is
- * computed when it cannot be created); -2 when memory runs out (nothing is
- * computed); -3 when pps is below 2 or above 32768 or a needed pointer is
- * NULL (nothing is computed). */
+ * Returns TLV_DSP_OK; TLV_COHERENCE_NO_CSV when the CSV file cannot be
+ * created or written (nothing is computed when it cannot be created);
+ * TLV_COHERENCE_NO_MEMORY when memory runs out (nothing is computed);
+ * TLV_COHERENCE_BAD_ARGUMENT when pps is below 2 or above 32768 or a needed
+ * pointer is NULL (nothing is computed). */
 TLV_API int32_t TLV_CALL GenerateCoherenceValues(int32_t counter, const int32_t* channel1, const int32_t* channel2,
                                                  double* output, int32_t numEpochs, int32_t sampfreq, int32_t pps,
                                                  int32_t debug);
 
 /* Least-squares line through n pairs (x[i], y[i]). Writes the slope, the
  * intercept and, when `coefficient` is not NULL, the correlation
- * coefficient. Returns 0; 1 when the x values do not vary (or n <= 0): all
- * outputs are then 0; -1 for a NULL slope, intercept, x or y. */
+ * coefficient. Returns TLV_DSP_OK; TLV_REGRESSION_FLAT when the x values do
+ * not vary (or n <= 0): all outputs are then 0; TLV_DSP_BAD_ARGUMENT for a
+ * NULL slope, intercept, x or y. */
 TLV_API int32_t TLV_CALL LinearRegression(int32_t n, const double* x, const double* y, double* slope, double* intercept,
                                           double* coefficient);
 
@@ -366,11 +470,12 @@ TLV_API double TLV_CALL correl(const double* x, const double* y, int32_t n);
  * band-pass made for 256 samples per second. A beat is a sample strictly
  * above the peak follower (which decays by the fraction agcValue per
  * sample) more than samplesPerSecond / 2 samples after the previous beat.
- * Returns -1 when the sample is no beat; for a beat whose rate (60 / interval,
- * truncated) lies within lowerLimit..upperLimit beats per minute, the rate
- * (displayAsPulse non-zero) or the interval in milliseconds (displayAsPulse
- * 0); for a beat outside the limits -2, or with duplicatePrevious 1 the last
- * valid result (0 before any). */
+ * Returns TLV_RR_NO_BEAT when the sample is no beat; for a beat whose rate
+ * (60 / interval, truncated) lies within lowerLimit..upperLimit beats per
+ * minute, the rate (displayAsPulse non-zero) or the interval in
+ * milliseconds (displayAsPulse 0); for a beat outside the limits
+ * TLV_RR_OUT_OF_LIMITS, or with duplicatePrevious 1 the last valid result
+ * (0 before any). */
 TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSecond, int32_t lowerLimit, int32_t upperLimit,
                                   float agcValue, int32_t filterOrder, int32_t duplicatePrevious, int32_t useFilter,
                                   int32_t displayAsPulse);
@@ -385,36 +490,46 @@ TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSecond, int32_
  * current folder; level 2 adds every packet sent and the device's 6-byte
  * reply (read 200 ms after each packet); level 3 adds the initial
  * segment's checksum on standard error and its 63 bytes in "procyon.dat".
- * One device per process. */
+ * One device per process.
+ *
+ * Threads: one thread at a time (the calls share the port and the log). */
+
+enum TlvProcyonResult {
+  TLV_PROCYON_OK = 0,
+  TLV_PROCYON_PORT_FAILED = 1,   /* initialiseAVESession: the port cannot be set up */
+  TLV_PROCYON_NO_RATE_CODE = -1  /* a rate the device's two bytes cannot carry; nothing sent */
+};
 
 /* The device's port, counted as the serial layer counts (0 is COM1, the
- * port until this is called). Returns 0. */
+ * port until this is called). Returns TLV_PROCYON_OK. */
 TLV_API int32_t TLV_CALL SetProcyonComPort(int32_t port);
 
 /* 0 no log, 1 log file, 2 packets and replies, 3 checksum and segment
- * copy. Returns 0. */
+ * copy. Returns TLV_PROCYON_OK. */
 TLV_API int32_t TLV_CALL SetProcyonDebugLevel(int32_t level);
 
 /* Opens and sets up the port, sends stop, the two start-up packets and the
  * initial segment with the light and sound rates (Hz). A session still
- * open is closed first. Returns 0; 1 when the port cannot be set up (the
- * log says the serial layer's code); -1, nothing done, when a rate has no
- * code in the device's two bytes (0 or less, light 250 Hz and above, sound
- * 2000 Hz and above). */
+ * open is closed first. Returns TLV_PROCYON_OK; TLV_PROCYON_PORT_FAILED
+ * when the port cannot be set up (the log says the serial layer's code);
+ * TLV_PROCYON_NO_RATE_CODE, nothing done, when a rate has no code in the
+ * device's two bytes (0 or less, light 250 Hz and above, sound 2000 Hz and
+ * above). */
 TLV_API int32_t TLV_CALL initialiseAVESession(int32_t lightRate, int32_t soundRate);
 
 /* Sends one function change: type 0 light, any other sound; the low 8
  * bits of `function`. Functions 0-9 and 96-99 carry `value` as a rate
- * code (Hz), the others its low 8 bits. Returns 0, also when the write
- * fails (only the level-2 log tells); -1, nothing sent, when a rate
- * function's value has no code (see initialiseAVESession). */
+ * code (Hz), the others its low 8 bits. Returns TLV_PROCYON_OK, also when
+ * the write fails (only the level-2 log tells); TLV_PROCYON_NO_RATE_CODE,
+ * nothing sent, when a rate function's value has no code (see
+ * initialiseAVESession). */
 TLV_API int32_t TLV_CALL relayToProcyon(int32_t type, int32_t function, int32_t value);
 
-/* Sends the stop packet. Returns 0. */
+/* Sends the stop packet. Returns TLV_PROCYON_OK. */
 TLV_API int32_t TLV_CALL stopProcyonSession(void);
 
 /* Logs the end, sends the stop packet, closes the log and the port.
- * Returns 0. */
+ * Returns TLV_PROCYON_OK. */
 TLV_API int32_t TLV_CALL terminateAVESession(void);
 
 #ifdef __cplusplus

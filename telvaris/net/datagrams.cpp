@@ -6,6 +6,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "boundary.h"
 #include "platform/paths.h"
 #include "platform/udp.h"
 #include "telvaris.h"
@@ -72,11 +73,6 @@ std::optional<std::string> jsonText(int32_t type, const std::string& address, co
 
 namespace {
 
-// Results beyond 0, -1 (no sockets) and -2 (no socket).
-constexpr int32_t kSendFailed = -3;
-constexpr int32_t kBadArgument = -4;
-constexpr int32_t kNotCaptured = -5;
-
 // The one client of the process.
 struct Client {
   std::mutex lock;
@@ -96,10 +92,10 @@ struct Client {
   }
 
   int32_t send(const void* data, size_t size) {
-    if (!receiver || !socket.sendTo(*receiver, data, size)) return kSendFailed;
+    if (!receiver || !socket.sendTo(*receiver, data, size)) return TLV_DATAGRAM_NOT_SENT;
     // Flushed at once: the capture is whole up to the last datagram even if
     // the host process ends without TerminateCloudClient.
-    if (capture && (std::fwrite(data, 1, size, capture) != size || std::fflush(capture) != 0)) return kNotCaptured;
+    if (capture && (std::fwrite(data, 1, size, capture) != size || std::fflush(capture) != 0)) return TLV_DATAGRAM_NOT_CAPTURED;
     return 0;
   }
 };
@@ -111,37 +107,30 @@ Client& client() {
 
 }  // namespace
 
-}  // namespace net::datagrams
-
-using namespace net::datagrams;
-
-extern "C" {
-
-TLV_API int32_t TLV_CALL InitialiseCloudClient(const char* address, int32_t port, int32_t capture,
-                                               const char* capturePath) {
+int32_t initialise(const char* address, int32_t port, int32_t capture, const char* capturePath) {
   auto& c = client();
   std::lock_guard<std::mutex> hold(c.lock);
   // A second initialisation replaces the first client: its socket and
   // capture file are closed, not left behind.
   c.reset();
   const auto receiver = platform::parseIpv4(address, port);
-  if (!receiver || (capture == 1 && !capturePath)) return kBadArgument;
-  if (!platform::socketsStart()) return -1;
+  if (!receiver || (capture == 1 && !capturePath)) return TLV_DATAGRAM_BAD_ARGUMENT;
+  if (!platform::socketsStart()) return TLV_DATAGRAM_NO_SOCKETS;
   c.socketsStarted = true;
   if (capture == 1) {
     c.capture = std::fopen(platform::mapPath(capturePath).c_str(), "wb");
     if (!c.capture) {
       c.reset();
-      return kNotCaptured;
+      return TLV_DATAGRAM_NOT_CAPTURED;
     }
   }
-  if (!c.socket.open()) return -2;  // the capture file stays open until TerminateCloudClient
+  if (!c.socket.open()) return TLV_DATAGRAM_NO_SOCKET;  // the capture file stays open until terminate
   c.receiver = receiver;
-  return 0;
+  return TLV_DATAGRAM_OK;
 }
 
-TLV_API int32_t TLV_CALL SendOSCPacket(const char* pattern, const uint32_t* values) {
-  if (!pattern || !values || std::strlen(pattern) > kMaxPatternLength) return kBadArgument;
+int32_t sendOsc(const char* pattern, const uint32_t* values) {
+  if (!pattern || !values || std::strlen(pattern) > kMaxPatternLength) return TLV_DATAGRAM_BAD_ARGUMENT;
   const auto bundle =
       oscBundle(pattern, values, static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr))));
   auto& c = client();
@@ -149,20 +138,45 @@ TLV_API int32_t TLV_CALL SendOSCPacket(const char* pattern, const uint32_t* valu
   return c.send(bundle.data(), bundle.size());
 }
 
-TLV_API int32_t TLV_CALL SendJSONPacket(const char* address, const int32_t* values, int32_t type) {
-  if (!address || !values) return kBadArgument;
+int32_t sendJson(const char* address, const int32_t* values, int32_t type) {
+  if (!address || !values) return TLV_DATAGRAM_BAD_ARGUMENT;
   const auto text = jsonText(type, address, values);
-  if (!text) return kBadArgument;
+  if (!text) return TLV_DATAGRAM_BAD_ARGUMENT;
   auto& c = client();
   std::lock_guard<std::mutex> hold(c.lock);
   return c.send(text->data(), text->size());
 }
 
-TLV_API int32_t TLV_CALL TerminateCloudClient(void) {
+int32_t terminate() {
   auto& c = client();
   std::lock_guard<std::mutex> hold(c.lock);
   c.reset();
-  return 0;
+  return TLV_DATAGRAM_OK;
+}
+
+}  // namespace net::datagrams
+
+// ---- exports ------------------------------------------------------------
+
+extern "C" {
+
+TLV_API int32_t TLV_CALL InitialiseCloudClient(const char* address, int32_t port, int32_t capture,
+                                               const char* capturePath) {
+  return telvaris::atBoundary(int32_t {TLV_DATAGRAM_NO_SOCKETS},
+                              [&] { return net::datagrams::initialise(address, port, capture, capturePath); });
+}
+
+TLV_API int32_t TLV_CALL SendOSCPacket(const char* pattern, const uint32_t* values) {
+  return telvaris::atBoundary(int32_t {TLV_DATAGRAM_NOT_SENT}, [&] { return net::datagrams::sendOsc(pattern, values); });
+}
+
+TLV_API int32_t TLV_CALL SendJSONPacket(const char* address, const int32_t* values, int32_t type) {
+  return telvaris::atBoundary(int32_t {TLV_DATAGRAM_NOT_SENT},
+                              [&] { return net::datagrams::sendJson(address, values, type); });
+}
+
+TLV_API int32_t TLV_CALL TerminateCloudClient(void) {
+  return net::datagrams::terminate();
 }
 
 }  // extern "C"

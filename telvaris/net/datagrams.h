@@ -24,4 +24,11 @@ std::array<uint8_t, kBundleSize> oscBundle(const std::string& pattern, const uin
 // nullopt for other types.
 std::optional<std::string> jsonText(int32_t type, const std::string& address, const int32_t* values);
 
+// The process's one client (telvaris.h, "Datagrams", for the results; any
+// of these may throw std::bad_alloc, which the exports turn into a result).
+int32_t initialise(const char* address, int32_t port, int32_t capture, const char* capturePath);
+int32_t sendOsc(const char* pattern, const uint32_t* values);
+int32_t sendJson(const char* address, const int32_t* values, int32_t type);
+int32_t terminate();
+
 }  // namespace net::datagrams

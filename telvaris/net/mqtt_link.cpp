@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "boundary.h"
 #include "net/feedback_decision.h"
 #include "net/mqtt_log.h"
 #include "telvaris.h"
@@ -70,17 +71,21 @@ uintptr_t generationOf(void* context) {
   return reinterpret_cast<uintptr_t>(context);
 }
 
-int onMessage(void* context, char* topic, int /*topicLength*/, MQTTClient_message* message) {
+// Runs on the client library's thread, which must never see an exception:
+// when there is no memory to queue the message, it is left with the client
+// library (result 0), which offers it again, so nothing is lost.
+int onMessage(void* context, char* topic, int /*topicLength*/, MQTTClient_message* message) noexcept {
   Link& l = link();
-  const auto* payload = static_cast<const uint8_t*>(message->payload);
-  std::vector<uint8_t> bytes(payload, payload + std::max(message->payloadlen, 0));
+  try {
+    const auto* payload = static_cast<const uint8_t*>(message->payload);
+    std::vector<uint8_t> bytes(payload, payload + std::max(message->payloadlen, 0));
+    std::lock_guard lock(l.queueMutex);
+    if (generationOf(context) == l.generation) l.queue.push_back(std::move(bytes));
+  } catch (...) {
+    return 0;
+  }
   MQTTClient_freeMessage(&message);
   MQTTClient_free(topic);
-  {
-    std::lock_guard lock(l.queueMutex);
-    if (generationOf(context) != l.generation) return 1;
-    l.queue.push_back(std::move(bytes));
-  }
   l.arrived.notify_one();
   return 1;  // taken
 }
@@ -128,8 +133,8 @@ uintptr_t dropClientLocked(Link& l) {
 }
 
 // Takes one message within `timeoutMs` and hands its payload to `take`
-// (under the queue lock). False when none came, or at once when the queue is
-// empty and the link is not connected.
+// (under the queue lock; `take` may keep the payload). False when none came,
+// or at once when the queue is empty and the link is not connected.
 template <typename Take>
 bool receiveOne(uint32_t timeoutMs, Take&& take) {
   Link& l = link();
@@ -137,9 +142,9 @@ bool receiveOne(uint32_t timeoutMs, Take&& take) {
   std::unique_lock lock(l.queueMutex);
   for (;;) {
     if (!l.queue.empty()) {
-      const std::vector<uint8_t> payload = std::move(l.queue.front());
+      std::vector<uint8_t> payload = std::move(l.queue.front());
       l.queue.pop_front();
-      take(payload.data(), payload.size());
+      take(std::move(payload));
       return true;
     }
     if (!l.connected) return false;
@@ -242,9 +247,9 @@ int32_t publishBytes(const char* topic, const void* payload, int32_t length) {
 int32_t pollText(char* buffer, size_t capacity, uint32_t timeoutMs) {
   if (!buffer) return -1;
   size_t copied = 0;
-  const bool got = receiveOne(timeoutMs, [&](const uint8_t* payload, size_t length) {
-    copied = std::min(length, capacity);
-    copyAsText(buffer, payload, copied);
+  const bool got = receiveOne(timeoutMs, [&](std::vector<uint8_t>&& payload) {
+    copied = std::min(payload.size(), capacity);
+    copyAsText(buffer, payload.data(), copied);
   });
   return got ? static_cast<int32_t>(copied) : -1;
 }
@@ -263,12 +268,13 @@ int32_t pollBytes(void* buffer, size_t capacity, uint32_t timeoutMs) {
     }
   }
   size_t copied = 0;
-  const bool got = receiveOne(timeoutMs, [&](const uint8_t* payload, size_t length) {
-    copied = std::min(length, capacity);
-    if (copied > 0) std::memcpy(out, payload, copied);
-    if (copied < length) {
-      l.pendingBytes.assign(payload + copied, payload + length);
-      l.pendingOffset = 0;
+  const bool got = receiveOne(timeoutMs, [&](std::vector<uint8_t>&& payload) {
+    copied = std::min(payload.size(), capacity);
+    if (copied > 0) std::memcpy(out, payload.data(), copied);
+    if (copied < payload.size()) {
+      // The rest waits in the payload itself: keeping it allocates nothing.
+      l.pendingBytes = std::move(payload);
+      l.pendingOffset = copied;
     }
   });
   return got ? static_cast<int32_t>(copied) : -1;
@@ -277,10 +283,10 @@ int32_t pollBytes(void* buffer, size_t capacity, uint32_t timeoutMs) {
 int32_t retrieveFeedback() {
   char text[kFeedbackBufferSize];
   size_t length = 0;
-  const bool got = receiveOne(kFeedbackTimeoutMs, [&](const uint8_t* payload, size_t payloadLength) {
-    length = payloadLength;
-    const size_t kept = std::min(payloadLength, kFeedbackBufferSize - 1);
-    copyAsText(text, payload, kept);
+  const bool got = receiveOne(kFeedbackTimeoutMs, [&](std::vector<uint8_t>&& payload) {
+    length = payload.size();
+    const size_t kept = std::min(length, kFeedbackBufferSize - 1);
+    copyAsText(text, payload.data(), kept);
     text[kept] = '\0';
   });
   if (!got) return kNoDecision;
@@ -317,7 +323,8 @@ extern "C" {
 
 TLV_API int32_t TLV_CALL initialiseMQTTConnection(const char* address, int32_t port, const char* clientId,
                                                   int32_t debugLevel) {
-  return net::mqtt::initialise(address, port, clientId, debugLevel);
+  return telvaris::atBoundary(int32_t {TLV_MQTT_FAILURE},
+                              [&] { return net::mqtt::initialise(address, port, clientId, debugLevel); });
 }
 
 TLV_API int32_t TLV_CALL subscribeToMQTTConnection(const char* topic) {

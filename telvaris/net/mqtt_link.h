@@ -1,7 +1,8 @@
 // The library's one MQTT client connection per process.
 //
 // The exports (telvaris.h, "MQTT link") are thin wrappers over these calls;
-// the DSU read thread and the shared block call them directly.
+// the library's own code (the shared block's feedback publish, the DSU
+// stream's MQTT road) calls them directly, never the exports.
 //
 // Calls may come from several threads. The client library's background
 // thread takes messages off the connection as they arrive (and keeps the

@@ -61,13 +61,19 @@ void setLevel(int32_t debugLevel) {
   s.file = f;
 }
 
-void line(const char* fmt, ...) {
+void line(const char* fmt, ...) noexcept {
   LogState& s = state();
   if (s.level == 0) return;
+  std::string text;
   va_list args;
   va_start(args, fmt);
-  const std::string text = vformat(fmt, args);
+  try {
+    text = vformat(fmt, args);
+  } catch (...) {
+    // No memory to form the line: it is lost, as a failed write would be.
+  }
   va_end(args);
+  if (text.empty()) return;
   std::lock_guard lock(s.mutex);
   if (s.level == 0 || !s.file) return;
   std::fwrite(text.data(), 1, text.size(), s.file);  // write errors are ignored

@@ -25,8 +25,9 @@ constexpr const char* kFile = "c:\\telvaris\\MQTT.log";
 // that cannot be created leaves logging skipped.
 void setLevel(int32_t debugLevel);
 
-// One line, formed printf-style and then written as it stands.
-void line(const char* format, ...) MQTT_LOG_PRINTF(1, 2);
+// One line, formed printf-style and then written as it stands. A line that
+// cannot be formed for want of memory is dropped, like a failed write.
+void line(const char* format, ...) noexcept MQTT_LOG_PRINTF(1, 2);
 
 // Closes the file if it is open (the switch stays as it was).
 void close();

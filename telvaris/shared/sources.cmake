@@ -1,1 +1,2 @@
-target_sources(telvaris_objects PRIVATE shared/feedback_block.cpp)
+# The feedback block shared by every process that loads the library.
+target_sources(telvaris_objects PRIVATE ${CMAKE_CURRENT_LIST_DIR}/feedback_block.cpp)
