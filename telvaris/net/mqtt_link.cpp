@@ -73,7 +73,9 @@ uintptr_t generationOf(void* context) {
 
 // Runs on the client library's thread, which must never see an exception:
 // when there is no memory to queue the message, it is left with the client
-// library (result 0), which offers it again, so nothing is lost.
+// library (result 0), which offers it again when the next packet comes in
+// (at the latest the keep-alive answer), so nothing is lost; until a quiet
+// moment the queue then runs one message behind.
 int onMessage(void* context, char* topic, int /*topicLength*/, MQTTClient_message* message) noexcept {
   Link& l = link();
   try {
