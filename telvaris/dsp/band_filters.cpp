@@ -62,6 +62,26 @@ BrainMapBank& bank() {
 
 }  // namespace
 
+int32_t bpFilter(double* output, double* x, double* y, const double* coefficients, double gain, float input,
+                 int32_t shift) {
+  if (!output || !x || !y || !coefficients) return TLV_DSP_BAD_ARGUMENT;
+  *output = sixthOrderStep(x, y, coefficients, input / gain, shift);
+  return TLV_DSP_OK;
+}
+
+int32_t firstOrderBandPass(double* output, double* x, double* y, const double* coefficients, double gain,
+                           float input, int32_t sections) {
+  if (!output || !x || !y || !coefficients) return TLV_DSP_BAD_ARGUMENT;
+  if (sections > 0) *output = secondOrderCascade(x, y, coefficients[0], coefficients[1], gain, input, sections);
+  return TLV_DSP_OK;
+}
+
+int32_t brainMapFilters(const double* input, double* output) {
+  if (!input || !output) return TLV_DSP_BAD_ARGUMENT;
+  brainMapStep(input, output);
+  return TLV_DSP_OK;
+}
+
 void brainMapStep(const double* input, double* output) {
   BrainMapBank& bm = bank();
   for (int channel = 0; channel < kBrainMapChannels; ++channel) {
@@ -92,22 +112,16 @@ extern "C" {
 
 TLV_API int32_t TLV_CALL BpFilter(double* output, double* x, double* y, const double* coefficients, double gain,
                                   float input, int32_t shift) {
-  if (!output || !x || !y || !coefficients) return TLV_DSP_BAD_ARGUMENT;
-  *output = dsp::sixthOrderStep(x, y, coefficients, input / gain, shift);
-  return TLV_DSP_OK;
+  return dsp::bpFilter(output, x, y, coefficients, gain, input, shift);
 }
 
 TLV_API int32_t TLV_CALL FirstOrderBandPass(double* output, double* x, double* y, const double* coefficients,
                                             double gain, float input, int32_t sections) {
-  if (!output || !x || !y || !coefficients) return TLV_DSP_BAD_ARGUMENT;
-  if (sections > 0) *output = dsp::secondOrderCascade(x, y, coefficients[0], coefficients[1], gain, input, sections);
-  return TLV_DSP_OK;
+  return dsp::firstOrderBandPass(output, x, y, coefficients, gain, input, sections);
 }
 
 TLV_API int32_t TLV_CALL BrainMapFilters(const double* input, double* output) {
-  if (!input || !output) return TLV_DSP_BAD_ARGUMENT;
-  dsp::brainMapStep(input, output);
-  return TLV_DSP_OK;
+  return dsp::brainMapFilters(input, output);
 }
 
 }  // extern "C"

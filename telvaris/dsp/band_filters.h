@@ -2,6 +2,8 @@
 // heart-beat pre-filter.
 #pragma once
 
+#include <cstdint>
+
 namespace dsp {
 
 // The highest history index of a sixth-order section: seven values, oldest
@@ -33,6 +35,13 @@ double sixthOrderStep(double* x, double* y, const double* c, double scaledInput,
 // brain-map bands; output[8 * channel + band] is the band's root-mean-square
 // over the last complete block of eight samples (0 before the first).
 void brainMapStep(const double* input, double* output);
+
+// BpFilter, FirstOrderBandPass and BrainMapFilters (telvaris.h).
+int32_t bpFilter(double* output, double* x, double* y, const double* coefficients, double gain, float input,
+                 int32_t shift);
+int32_t firstOrderBandPass(double* output, double* x, double* y, const double* coefficients, double gain,
+                           float input, int32_t sections);
+int32_t brainMapFilters(const double* input, double* output);
 
 // A cascade of identical second-order band-pass sections with numerator
 // 1 - z^-2, three history values per section (newest last). Every section

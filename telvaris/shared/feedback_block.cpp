@@ -95,15 +95,16 @@ int32_t systemStatus() {
   return b ? b->systemStatus.load() : 0;
 }
 
-void setFeedbackStatus(int32_t status) {
+int32_t setFeedbackStatus(int32_t status) {
   if (dsu::transferMode() == dsu::kMqtt) {
     // The decision goes to the relay service instead of the block.
     const std::string topic = dsu::transferSettings().publishTopic;
     if (status == 1) net::mqtt::publishBytes(topic.c_str(), "inhibit", 7);
     if (status == 2) net::mqtt::publishBytes(topic.c_str(), "reward", 6);
-    return;
+    return TLV_BLOCK_OK;
   }
   if (auto* b = block()) b->feedbackStatus = status;
+  return TLV_BLOCK_OK;
 }
 
 int32_t feedbackStatus() {
@@ -204,10 +205,7 @@ TLV_API int32_t TLV_CALL tlAPIGetSystemStatus(void) { return shared::systemStatu
 
 TLV_API int32_t TLV_CALL tlAPISetFeedbackStatus(int32_t status) {
   // Under memory exhaustion the decision is lost; the host goes on.
-  return telvaris::atBoundary(int32_t {TLV_BLOCK_OK}, [&] {
-    shared::setFeedbackStatus(status);
-    return int32_t {TLV_BLOCK_OK};
-  });
+  return telvaris::atBoundary(int32_t {TLV_BLOCK_OK}, [&] { return shared::setFeedbackStatus(status); });
 }
 
 TLV_API int32_t TLV_CALL tlAPIGetFeedbackStatus(void) { return shared::feedbackStatus(); }

@@ -33,8 +33,8 @@ SharedFeedbackBlock* block() noexcept;
 void setSystemStatus(int32_t status);
 int32_t systemStatus();
 // In the MQTT road the decision is published instead of stored. May throw
-// std::bad_alloc (the road's settings are copied).
-void setFeedbackStatus(int32_t status);
+// std::bad_alloc (the road's settings are copied). TLV_BLOCK_OK.
+int32_t setFeedbackStatus(int32_t status);
 int32_t feedbackStatus();
 void setFeedbackValues(const double* amplitudes, const double* thresholds, const int32_t* modalities);
 void amplitudeValues(double* out);   // elements 1..255
