@@ -22,8 +22,8 @@ constexpr uint8_t kDtrBit = 1;
 constexpr uint8_t kRtsBit = 2;
 
 struct Watcher {
-  std::thread thread;  // joined by whoever stops the watcher
-  std::atomic<bool> running {false};
+  std::thread thread;                 // joined by whoever stops the watcher
+  std::atomic<bool> running {false};  // waiting for an event, so a stop must wake it
 };
 
 struct Port {
@@ -47,16 +47,18 @@ struct Defaults {
   bool rts = false;
 };
 
+// The port whose watcher runs on this thread, if any. The watcher never
+// touches its own std::thread, which its starter may still be assigning.
+thread_local const Port* t_watcherOf = nullptr;
+
 // Wakes the port's watcher and waits for its thread to end. On the
 // watcher's own thread (its notify stopping it) the wait is already over:
-// the thread is let go and ends by itself.
+// the thread ends once notify returns, and the next start or stop, or the
+// module's end, joins it.
 void stopWatcher(Port& p) {
+  if (t_watcherOf == &p) return;
   std::thread& thread = p.watcher.thread;
   if (!thread.joinable()) return;
-  if (thread.get_id() == std::this_thread::get_id()) {
-    thread.detach();
-    return;
-  }
   if (p.watcher.running) p.device->cancelWait();
   thread.join();
 }
@@ -76,7 +78,11 @@ struct State {
   State(const State&) = delete;
   State& operator=(const State&) = delete;
   ~State() {
-    for (Port& p : ports) stopWatcher(p);
+    for (Port& p : ports) {
+      stopWatcher(p);
+      // Left joinable only when a notify ends the process: that thread is this one.
+      if (p.watcher.thread.joinable()) p.watcher.thread.detach();
+    }
   }
 };
 
@@ -518,17 +524,19 @@ int32_t PortWatch(int32_t port, EventNotify notify, void* window, uint32_t messa
     stopWatcher(p);
     return 1;
   }
-  if (p.watcher.running) return 1;
-  if (p.watcher.thread.joinable()) p.watcher.thread.join();  // an earlier watcher that has ended
+  // One runs: still waiting, or this is its notify calling.
+  if (p.watcher.running || t_watcherOf == &p) return 1;
+  if (p.watcher.thread.joinable()) p.watcher.thread.join();  // an earlier watcher, ended or in its notify
   p.watcher.running = true;
   try {
     // Windows gives the watcher a small stack and a raised priority; a plain
     // thread serves here.
     p.watcher.thread = std::thread([&p, port, notify, window, message, mask] {
+      t_watcherOf = &p;
       uint32_t fired = 0;
       p.device->waitEvent(mask, fired, -1);
-      if (fired && notify) notify(window, message, port);
       p.watcher.running = false;
+      if (fired && notify) notify(window, message, port);
     });
   } catch (const std::system_error&) {
     p.watcher.running = false;

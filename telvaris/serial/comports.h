@@ -20,7 +20,7 @@
 // the ports up. The texts, the hex dump and the checksums may be called from
 // any thread; the kept system error is the latest of any thread. The event
 // watcher is the module's only thread: its notify runs there and may stop
-// its own watcher or close its port.
+// its own watcher or close its port (a start from there gives 1).
 #pragma once
 #include <cstddef>
 #include <cstdint>

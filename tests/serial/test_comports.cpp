@@ -394,9 +394,14 @@ TEST_F(SerialPort, WatcherReportsAReceivedByteOnce) {
   EXPECT_EQ(seen.calls, 1);
 
   // A notify may close its own port: the watcher cannot wait for itself.
-  EXPECT_EQ(PortWatch(kPort, [](void*, uint32_t, int32_t port) { PortClose(port); }, nullptr, 0x8003, 1), 0);
+  std::atomic<int32_t> closed {-1};
+  auto closeOwnPort = [](void* result, uint32_t, int32_t port) {
+    *static_cast<std::atomic<int32_t>*>(result) = PortClose(port);
+  };
+  EXPECT_EQ(PortWatch(kPort, closeOwnPort, &closed, 0x8003, 1), 0);
   wire.send("!");
-  EXPECT_TRUE(fixtures::waitFor([] { return PortInfo(kPort, 'O') == 0; }, 2000));
+  EXPECT_TRUE(fixtures::waitFor([&] { return closed == 1; }, 2000));
+  EXPECT_EQ(PortInfo(kPort, 'O'), 0);
 }
 
 // A host loads the serial layer (in a shared object of its own), starts a
