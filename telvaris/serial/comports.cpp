@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,20 +22,17 @@ constexpr uint8_t kDtrBit = 1;
 constexpr uint8_t kRtsBit = 2;
 
 struct Watcher {
-  std::thread thread;
-  std::atomic<bool> running {false};
+  std::thread thread;                 // joined by whoever stops the watcher
+  std::atomic<bool> running {false};  // waiting for an event, so a stop must wake it
 };
 
 struct Port {
   std::unique_ptr<platform::SerialDevice> device;
   std::atomic<bool> open {false};
   platform::SerialLineSettings line;
-  platform::SerialTimeouts savedTimeouts;
-  platform::SerialTimeouts timeouts;
-  uint8_t lineState = 0;  // kDtrBit, kRtsBit
+  platform::SerialTimeouts savedTimeouts;  // as found at open, restored at close
+  uint8_t lineState = 0;                   // kDtrBit, kRtsBit
   uint8_t dataMask = 0xFF;
-  int pushedBack = -1;                // read-ahead byte of the overlapped variant
-  uint32_t byteReadTimeoutMs = 50;    // used only by the overlapped variant
   std::atomic<int32_t> lastReadCount {0};
   std::atomic<int32_t> lastWriteCount {0};
   Watcher watcher;
@@ -51,12 +47,49 @@ struct Defaults {
   bool rts = false;
 };
 
-// Module state, one set per process. Ports start closed.
-std::array<Port, kPortCount> g_ports;
-Defaults g_defaults;
-std::atomic<int> g_lastSystemError {0};
-std::atomic<uint32_t> g_closeFailures {0};
-std::atomic<bool> g_messageBoxes {true};
+// The port whose watcher runs on this thread, if any. The watcher never
+// touches its own std::thread, which its starter may still be assigning.
+thread_local const Port* t_watcherOf = nullptr;
+
+// Wakes the port's watcher and waits for its thread to end. On the
+// watcher's own thread (its notify stopping it) the wait is already over:
+// the thread ends once notify returns, and the next start or stop, or the
+// module's end, joins it.
+void stopWatcher(Port& p) {
+  if (t_watcherOf == &p) return;
+  std::thread& thread = p.watcher.thread;
+  if (!thread.joinable()) return;
+  if (p.watcher.running) p.device->cancelWait();
+  thread.join();
+}
+
+// The module's state, one set per process; all ports start closed. It goes
+// with the library, at unload or exit, and need not outlive it: its one
+// thread, the watcher, is stopped first, so no thread is left running code
+// that is gone and no joinable thread is destroyed. The ports close with it.
+struct State {
+  std::array<Port, kPortCount> ports;
+  Defaults defaults;
+  std::atomic<int> lastSystemError {0};
+  std::atomic<uint32_t> closeFailures {0};
+  std::atomic<bool> messageBoxes {true};
+
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    for (Port& p : ports) {
+      stopWatcher(p);
+      // Left joinable only when a notify ends the process: that thread is this one.
+      if (p.watcher.thread.joinable()) p.watcher.thread.detach();
+    }
+  }
+};
+
+State& state() {
+  static State s;
+  return s;
+}
 
 constexpr uint32_t kBaudTable[] = {110, 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
@@ -88,19 +121,21 @@ constexpr CodeText kTexts[] = {
     {kBadWordLength, "Bad word length parameter"},
 };
 
-int32_t keepSystemError(int error) {
-  g_lastSystemError = error;
-  return kSystemError;
+// Every failed device call ends here: the error is kept for
+// PortSystemErrorText and the operation's result comes back.
+int32_t keepSystemError(int error, int32_t result = kSystemError) {
+  state().lastSystemError = error;
+  return result;
 }
 
 // The index, then that the port is open: the check every operation starts with.
 int32_t checkPort(int32_t port) {
   if (port < 0 || port >= kPortCount) return kInvalidPort;
-  if (!g_ports[static_cast<size_t>(port)].open) return kCannotOpen;
+  if (!state().ports[static_cast<size_t>(port)].open) return kCannotOpen;
   return 0;
 }
 
-Port& portAt(int32_t port) { return g_ports[static_cast<size_t>(port)]; }
+Port& portAt(int32_t port) { return state().ports[static_cast<size_t>(port)]; }
 
 // Copies text into a caller's buffer: at most size - 1 characters and a
 // terminator. Returns the characters copied.
@@ -112,30 +147,56 @@ int32_t copyText(const std::string& text, char* buffer, int32_t size) {
   return static_cast<int32_t>(n);
 }
 
+struct LineStatus {
+  uint32_t errors = 0;  // platform::kLine* bits
+  uint32_t receiveQueued = 0;
+  uint32_t transmitQueued = 0;
+};
+
+// Clears pending line errors and reports them with the queue counts.
+LineStatus clearLineErrors(platform::SerialDevice& device) {
+  LineStatus status;
+  device.clearErrors(status.errors, status.receiveQueued, status.transmitQueued);
+  return status;
+}
+
+// Clears line errors, then reads what the time-outs allow. The count, or -13.
+int32_t readBytes(Port& p, void* buffer, size_t size) {
+  clearLineErrors(*p.device);
+  size_t count = 0;
+  if (int error = p.device->read(buffer, size, count)) return keepSystemError(error, kEventIo);
+  p.lastReadCount = static_cast<int32_t>(count);
+  return static_cast<int32_t>(count);
+}
+
+// 1 when the device did it, 0 (the error kept) when it refused.
+int32_t deviceAnswer(int error) { return error == 0 ? 1 : keepSystemError(error, 0); }
+
 // Re-applies the recorded DTR and RTS lines after a line-settings change.
 void applyLineState(Port& p) {
   p.device->setDtr((p.lineState & kDtrBit) != 0);
   p.device->setRts((p.lineState & kRtsBit) != 0);
 }
 
-void stopWatcher(Port& p) {
-  if (p.watcher.thread.joinable()) {
-    if (p.watcher.running) p.device->cancelWait();
-    p.watcher.thread.join();
-  }
-  p.watcher.running = false;
+// Applies changed line settings and re-applies the lines: 1, or 0 when the
+// device refused (the old settings stay).
+int32_t applyLine(Port& p, const platform::SerialLineSettings& line) {
+  if (int error = p.device->setLineSettings(line)) return keepSystemError(error, 0);
+  p.line = line;
+  applyLineState(p);
+  return 1;
 }
 
 int32_t lineCommand(int32_t port, int32_t command, uint8_t bit) {
   if (int32_t e = checkPort(port)) return e;
   Port& p = portAt(port);
-  switch (std::toupper(command)) {
+  switch (command) {
     case 'S':
     case 'C': {
-      const bool raise = std::toupper(command) == 'S';
+      const bool raise = command == 'S';
       p.lineState = raise ? (p.lineState | bit) : (p.lineState & ~bit);
-      const int error = (bit == kDtrBit) ? p.device->setDtr(raise) : p.device->setRts(raise);
-      return error == 0 ? 1 : 0;  // a port without modem lines answers 0, not a failure code
+      // A port without modem lines answers 0, not a failure code.
+      return deviceAnswer(bit == kDtrBit ? p.device->setDtr(raise) : p.device->setRts(raise));
     }
     case 'R':
       return (p.lineState & bit) ? bit : 0;
@@ -151,12 +212,6 @@ int32_t modemLine(int32_t port, uint32_t bit) {
   return (bits & bit) ? 1 : 0;
 }
 
-uint32_t queuedBytes(Port& p, bool receive) {
-  uint32_t errors = 0, rx = 0, tx = 0;
-  p.device->clearErrors(errors, rx, tx);
-  return receive ? rx : tx;
-}
-
 }  // namespace
 
 uint32_t baudFromCode(int32_t code) {
@@ -164,12 +219,13 @@ uint32_t baudFromCode(int32_t code) {
   return static_cast<uint32_t>(code);
 }
 
-uint32_t closeFailures() { return g_closeFailures; }
+uint32_t closeFailures() { return state().closeFailures; }
 
 int32_t PortOpen(int32_t port, int32_t receiveSize, int32_t transmitSize) {
+  Defaults& defaults = state().defaults;
   if (port == -1) {
-    g_defaults.dtr = (receiveSize & 1) != 0;
-    g_defaults.rts = (transmitSize & 1) != 0;
+    defaults.dtr = (receiveSize & 1) != 0;
+    defaults.rts = (transmitSize & 1) != 0;
     return 0;
   }
   if (port < 0 || port >= kPortCount) return kInvalidPort;
@@ -184,15 +240,15 @@ int32_t PortOpen(int32_t port, int32_t receiveSize, int32_t transmitSize) {
   device->getTimeouts(p.savedTimeouts);
   platform::SerialLineSettings line;
   device->getLineSettings(line);
-  line.baud = g_defaults.baud;
-  line.dataBits = g_defaults.dataBits;
-  line.parity = g_defaults.parity;
-  line.stopBits = g_defaults.stopBits;
+  line.baud = defaults.baud;
+  line.dataBits = defaults.dataBits;
+  line.parity = defaults.parity;
+  line.stopBits = defaults.stopBits;
   line.rtsCtsFlow = false;
   line.xonXoffOutput = false;
   line.xonXoffInput = false;
-  line.dtrOn = g_defaults.dtr;
-  line.rtsOn = g_defaults.rts;
+  line.dtrOn = defaults.dtr;
+  line.rtsOn = defaults.rts;
   line.xonChar = 0x11;
   line.xoffChar = 0x13;
   const uint32_t rx = static_cast<uint32_t>(receiveSize);
@@ -200,18 +256,14 @@ int32_t PortOpen(int32_t port, int32_t receiveSize, int32_t transmitSize) {
   if ((error = device->setLineSettings(line)) != 0) return keepSystemError(error);
   if (device->setQueueSizes(rx, static_cast<uint32_t>(transmitSize)) != 0) return kNoBufferMemory;
 
-  uint32_t errors = 0, rxQueued = 0, txQueued = 0;
-  device->clearErrors(errors, rxQueued, txQueued);
+  clearLineErrors(*device);
   const platform::SerialTimeouts immediate {kForever, 0, 0, 0, 0};
   if ((error = device->setTimeouts(immediate)) != 0) return keepSystemError(error);
 
   p.device = std::move(device);
   p.line = line;
-  p.timeouts = immediate;
-  p.lineState = static_cast<uint8_t>((g_defaults.dtr ? kDtrBit : 0) | (g_defaults.rts ? kRtsBit : 0));
+  p.lineState = static_cast<uint8_t>((defaults.dtr ? kDtrBit : 0) | (defaults.rts ? kRtsBit : 0));
   p.dataMask = static_cast<uint8_t>((1u << line.dataBits) - 1);
-  p.pushedBack = -1;
-  p.byteReadTimeoutMs = 50;
   p.lastReadCount = 0;
   p.lastWriteCount = 0;
   p.open = true;
@@ -227,9 +279,8 @@ int32_t PortClose(int32_t port) {
   const int error = p.device->close();
   p.device.reset();
   if (error != 0) {
-    ++g_closeFailures;
-    g_lastSystemError = error;
-    return 0;
+    ++state().closeFailures;
+    return keepSystemError(error, 0);
   }
   return 1;
 }
@@ -239,9 +290,10 @@ int32_t PortParms(int32_t port, int32_t parity, int32_t stopBits, int32_t dataBi
   if (stopBits < 0 || stopBits > 2) return kBadStopBits;
   if (dataBits < 5 || dataBits > 8) return kBadWordLength;
   if (port == -1) {
-    g_defaults.parity = static_cast<uint8_t>(parity);
-    g_defaults.stopBits = static_cast<uint8_t>(stopBits);
-    g_defaults.dataBits = static_cast<uint8_t>(dataBits);
+    Defaults& defaults = state().defaults;
+    defaults.parity = static_cast<uint8_t>(parity);
+    defaults.stopBits = static_cast<uint8_t>(stopBits);
+    defaults.dataBits = static_cast<uint8_t>(dataBits);
     return 0;
   }
   if (int32_t e = checkPort(port)) return e;
@@ -250,6 +302,7 @@ int32_t PortParms(int32_t port, int32_t parity, int32_t stopBits, int32_t dataBi
   line.parity = static_cast<uint8_t>(parity);
   line.stopBits = static_cast<uint8_t>(stopBits);
   line.dataBits = static_cast<uint8_t>(dataBits);
+  // The result is 0 whatever the device says; the mask follows the request.
   if (p.device->setLineSettings(line) == 0) p.line = line;
   p.dataMask = static_cast<uint8_t>((1u << dataBits) - 1);
   applyLineState(p);
@@ -260,20 +313,14 @@ int32_t PortBaud(int32_t port, int32_t baud) {
   if (baud < 0) return kBadBaud;
   const uint32_t rate = baudFromCode(baud);
   if (port == -1) {
-    g_defaults.baud = rate;
+    state().defaults.baud = rate;
     return 0;
   }
   if (int32_t e = checkPort(port)) return e;
   Port& p = portAt(port);
   platform::SerialLineSettings line = p.line;
   line.baud = rate;
-  if (int error = p.device->setLineSettings(line)) {
-    g_lastSystemError = error;
-    return 0;
-  }
-  p.line = line;
-  applyLineState(p);
-  return 1;
+  return applyLine(p, line);
 }
 
 int32_t PortDTR(int32_t port, int32_t command) { return lineCommand(port, command, kDtrBit); }
@@ -282,10 +329,8 @@ int32_t PortRTS(int32_t port, int32_t command) { return lineCommand(port, comman
 int32_t PortSetTimeOuts(int32_t port, uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
                         uint32_t writeMultiplier, uint32_t writeConstant) {
   if (int32_t e = checkPort(port)) return e;
-  Port& p = portAt(port);
   const platform::SerialTimeouts t {readInterval, readMultiplier, readConstant, writeMultiplier, writeConstant};
-  if (int error = p.device->setTimeouts(t)) return keepSystemError(error);
-  p.timeouts = t;
+  if (int error = portAt(port).device->setTimeouts(t)) return keepSystemError(error);
   return 1;
 }
 
@@ -293,35 +338,15 @@ int32_t PortGets(int32_t port, void* buffer, int32_t size) {
   if (int32_t e = checkPort(port)) return e;
   if (!buffer) return kBadBuffer;
   if (size < 0) return kBadLength;
-  Port& p = portAt(port);
-  uint32_t errors = 0, rx = 0, tx = 0;
-  p.device->clearErrors(errors, rx, tx);
-  size_t count = 0;
-  if (int error = p.device->read(buffer, static_cast<size_t>(size), count)) {
-    g_lastSystemError = error;
-    return kEventIo;
-  }
-  p.lastReadCount = static_cast<int32_t>(count);
-  return static_cast<int32_t>(count);
+  return readBytes(portAt(port), buffer, static_cast<size_t>(size));
 }
 
 int32_t PortReadByte(int32_t port) {
   if (int32_t e = checkPort(port)) return e;
   Port& p = portAt(port);
-  if (p.pushedBack >= 0) {
-    const int byte = p.pushedBack;
-    p.pushedBack = -1;
-    return byte & p.dataMask;
-  }
-  uint32_t errors = 0, rx = 0, tx = 0;
-  p.device->clearErrors(errors, rx, tx);
   uint8_t byte = 0;
-  size_t count = 0;
-  if (int error = p.device->read(&byte, 1, count)) {
-    g_lastSystemError = error;
-    return kEventIo;
-  }
-  p.lastReadCount = static_cast<int32_t>(count);
+  const int32_t count = readBytes(p, &byte, 1);
+  if (count < 0) return count;
   if (count == 0) return kBusy;
   return byte & p.dataMask;
 }
@@ -346,10 +371,7 @@ int32_t PortSendBytes(int32_t port, const void* buffer, int32_t count) {
   if (count <= 0) return kBadLength;
   Port& p = portAt(port);
   size_t written = 0;
-  if (int error = p.device->write(buffer, static_cast<size_t>(count), written)) {
-    g_lastSystemError = error;
-    return kEventIo;
-  }
+  if (int error = p.device->write(buffer, static_cast<size_t>(count), written)) return keepSystemError(error, kEventIo);
   p.lastWriteCount = static_cast<int32_t>(written);
   return static_cast<int32_t>(written);
 }
@@ -367,7 +389,7 @@ int32_t PortFlushTx(int32_t port) {
 }
 
 int32_t PortSystemErrorText(char* buffer, int32_t size) {
-  const int error = g_lastSystemError;
+  const int error = state().lastSystemError;
   std::string text = platform::systemErrorText(error);
   if (text == "The system cannot find the file specified.\r\n") text = "The system cannot find the port specified.\r\n";
   if (buffer && size > 0) {
@@ -419,38 +441,30 @@ int32_t PortGetsUntil(int32_t port, void* buffer, int32_t size, int32_t terminat
 
 int32_t PortRxCount(int32_t port) {
   if (int32_t e = checkPort(port)) return e;
-  return static_cast<int32_t>(queuedBytes(portAt(port), true));
+  return static_cast<int32_t>(clearLineErrors(*portAt(port).device).receiveQueued);
 }
 
 int32_t PortTxCount(int32_t port) {
   if (int32_t e = checkPort(port)) return e;
-  return static_cast<int32_t>(queuedBytes(portAt(port), false));
+  return static_cast<int32_t>(clearLineErrors(*portAt(port).device).transmitQueued);
 }
 
 int32_t PortLineError(int32_t port, int32_t mask) {
   if (int32_t e = checkPort(port)) return e;
-  uint32_t errors = 0, rx = 0, tx = 0;
-  portAt(port).device->clearErrors(errors, rx, tx);
-  return static_cast<int32_t>(errors & static_cast<uint32_t>(mask));
+  return static_cast<int32_t>(clearLineErrors(*portAt(port).device).errors & static_cast<uint32_t>(mask));
 }
 
 int32_t PortFlow(int32_t port, int32_t mode) {
   if (int32_t e = checkPort(port)) return e;
   Port& p = portAt(port);
   platform::SerialLineSettings line = p.line;
-  switch (std::toupper(mode)) {
+  switch (mode) {
     case 'H': line.rtsCtsFlow = true; line.xonXoffOutput = line.xonXoffInput = false; break;
     case 'S': line.rtsCtsFlow = false; line.xonXoffOutput = line.xonXoffInput = true; break;
     case 'N': line.rtsCtsFlow = false; line.xonXoffOutput = line.xonXoffInput = false; break;
     default: return kNoSuchCommand;
   }
-  if (int error = p.device->setLineSettings(line)) {
-    g_lastSystemError = error;
-    return 0;
-  }
-  p.line = line;
-  applyLineState(p);
-  return 1;
+  return applyLine(p, line);
 }
 
 int32_t PortCTS(int32_t port) { return modemLine(port, platform::kModemCts); }
@@ -460,15 +474,11 @@ int32_t PortDCD(int32_t port) { return modemLine(port, platform::kModemDcd); }
 
 int32_t PortBreak(int32_t port, int32_t command) {
   if (int32_t e = checkPort(port)) return e;
-  Port& p = portAt(port);
-  switch (std::toupper(command)) {
-    case 'A': return p.device->setBreak(true) == 0 ? 1 : 0;
-    case 'C': return p.device->setBreak(false) == 0 ? 1 : 0;
-    case 'D': {
-      uint32_t errors = 0, rx = 0, tx = 0;
-      p.device->clearErrors(errors, rx, tx);
-      return (errors & platform::kLineBreak) ? 1 : 0;
-    }
+  platform::SerialDevice& device = *portAt(port).device;
+  switch (command) {
+    case 'A': return deviceAnswer(device.setBreak(true));
+    case 'C': return deviceAnswer(device.setBreak(false));
+    case 'D': return (clearLineErrors(device).errors & platform::kLineBreak) ? 1 : 0;
     default: return kNoSuchCommand;
   }
 }
@@ -479,7 +489,7 @@ int32_t PortWaitRx(int32_t port, int32_t count, int32_t milliseconds) {
   const uint32_t baud = std::max<uint32_t>(p.line.baud, 1);
   const uint32_t start = platform::tickMs();
   for (;;) {
-    const uint32_t queued = queuedBytes(p, true);
+    const uint32_t queued = clearLineErrors(*p.device).receiveQueued;
     if (static_cast<int64_t>(queued) >= count) return static_cast<int32_t>(queued);
     if (platform::tickMs() - start >= static_cast<uint32_t>(std::max(milliseconds, 0))) return kTimedOut;
     // Sleep about as long as the missing bytes take on the wire (10 bits each).
@@ -496,7 +506,7 @@ int32_t PortWaitQuiet(int32_t port, int32_t quietMs, int32_t totalMs) {
   uint32_t quietSince = start;
   for (;;) {
     const uint32_t now = platform::tickMs();
-    if (queuedBytes(p, true) > 0) {
+    if (clearLineErrors(*p.device).receiveQueued > 0) {
       p.device->purge(true, false);
       quietSince = now;
     } else if (now - quietSince >= static_cast<uint32_t>(std::max(quietMs, 0))) {
@@ -514,17 +524,19 @@ int32_t PortWatch(int32_t port, EventNotify notify, void* window, uint32_t messa
     stopWatcher(p);
     return 1;
   }
-  if (p.watcher.running) return 1;
-  if (p.watcher.thread.joinable()) p.watcher.thread.join();  // an earlier watcher that has ended
+  // One runs: still waiting, or this is its notify calling.
+  if (p.watcher.running || t_watcherOf == &p) return 1;
+  if (p.watcher.thread.joinable()) p.watcher.thread.join();  // an earlier watcher, ended or in its notify
   p.watcher.running = true;
   try {
     // Windows gives the watcher a small stack and a raised priority; a plain
     // thread serves here.
     p.watcher.thread = std::thread([&p, port, notify, window, message, mask] {
+      t_watcherOf = &p;
       uint32_t fired = 0;
       p.device->waitEvent(mask, fired, -1);
-      if (fired && notify) notify(window, message, port);
       p.watcher.running = false;
+      if (fired && notify) notify(window, message, port);
     });
   } catch (const std::system_error&) {
     p.watcher.running = false;
@@ -535,9 +547,9 @@ int32_t PortWatch(int32_t port, EventNotify notify, void* window, uint32_t messa
 }
 
 int32_t PortOption(int32_t option, int32_t value) {
-  switch (std::toupper(option)) {
+  switch (option) {
     case 'M': {
-      const bool old = g_messageBoxes.exchange(value != 0);
+      const bool old = state().messageBoxes.exchange(value != 0);
       if (value != 0) platform::showMessage("MsgBox enabled", "Info");
       return old ? 1 : 0;
     }
@@ -546,9 +558,9 @@ int32_t PortOption(int32_t option, int32_t value) {
 }
 
 int32_t PortInfo(int32_t port, int32_t what) {
-  if (int32_t e = checkPort(port)) return std::toupper(what) == 'O' && e == kCannotOpen ? 0 : e;
+  if (int32_t e = checkPort(port)) return what == 'O' && e == kCannotOpen ? 0 : e;
   const Port& p = portAt(port);
-  switch (std::toupper(what)) {
+  switch (what) {
     case 'B': return static_cast<int32_t>(p.line.baud);
     case 'D': return p.line.dataBits;
     case 'P': return p.line.parity;

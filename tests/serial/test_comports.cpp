@@ -2,6 +2,7 @@
 // the far end as a COM port, the test talks on the near end.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "fixtures/child_process.h"
 #include "fixtures/pty_pair.h"
 #include "fixtures/temp_root.h"
 #include "serial/comports.h"
@@ -202,10 +204,21 @@ TEST_F(SerialPort, ParameterErrorsComeInOrderBeforeThePort) {
   EXPECT_EQ(PortSendBytes(kPort, nullptr, 4), kBadBuffer);
   EXPECT_EQ(PortGets(kPort, nullptr, 4), kBadBuffer);
   EXPECT_EQ(PortGets(kPort, buffer, -1), kBadLength);
-  EXPECT_EQ(PortDTR(kPort, 'X'), kNoSuchCommand);
-  EXPECT_EQ(PortRTS(kPort, 0), kNoSuchCommand);
-  EXPECT_EQ(PortFlow(kPort, 'Q'), kNoSuchCommand);
-  EXPECT_EQ(PortBreak(kPort, 'Z'), kNoSuchCommand);
+
+  // Commands and switches are the upper-case letters they are defined with;
+  // any other value, lower case included, is refused and changes nothing.
+  const int32_t others[] = {'s', 'c', 'r', 'n', 'h', 'a', 'd', 'b', 'o', 'p', 'w', 'm', 'X', 0, 'S' + 0x100};
+  for (int32_t other : others) {
+    EXPECT_EQ(PortDTR(kPort, other), kNoSuchCommand) << other;
+    EXPECT_EQ(PortRTS(kPort, other), kNoSuchCommand) << other;
+    EXPECT_EQ(PortFlow(kPort, other), kNoSuchCommand) << other;
+    EXPECT_EQ(PortBreak(kPort, other), kNoSuchCommand) << other;
+    EXPECT_EQ(PortInfo(kPort, other), kNoSuchCommand) << other;
+    EXPECT_EQ(PortOption(other, 0), kNoSuchCommand) << other;
+  }
+  EXPECT_EQ(PortDTR(kPort, 'R'), 0);
+  EXPECT_EQ(PortRTS(kPort, 'R'), 0);
+  EXPECT_FALSE(farEndSettings().c_cflag & CRTSCTS);
 }
 
 TEST_F(SerialPort, EveryOperationChecksTheIndexThenThatThePortIsOpen) {
@@ -379,6 +392,34 @@ TEST_F(SerialPort, WatcherReportsAReceivedByteOnce) {
   EXPECT_EQ(PortWatch(kPort, notify, &seen, 0x8002, 256), 0);
   EXPECT_EQ(PortWatch(kPort, notify, &seen, 0, 0), 1);
   EXPECT_EQ(seen.calls, 1);
+
+  // A notify may close its own port: the watcher cannot wait for itself.
+  std::atomic<int32_t> closed {-1};
+  auto closeOwnPort = [](void* result, uint32_t, int32_t port) {
+    *static_cast<std::atomic<int32_t>*>(result) = PortClose(port);
+  };
+  EXPECT_EQ(PortWatch(kPort, closeOwnPort, &closed, 0x8003, 1), 0);
+  wire.send("!");
+  EXPECT_TRUE(fixtures::waitFor([&] { return closed == 1; }, 2000));
+  EXPECT_EQ(PortInfo(kPort, 'O'), 0);
+}
+
+// A host loads the serial layer (in a shared object of its own), starts a
+// watcher, unloads the layer and ends: it must end normally, neither through
+// std::terminate on a thread left joinable nor through a watcher that wakes
+// in unloaded code when a byte comes.
+TEST_F(SerialPort, UnloadingWithAWatcherRunningLeavesTheHostWhole) {
+  fixtures::ChildProcess host;
+  const std::string log = root.file("host.log");
+  host.start({SERIAL_UNLOAD_HOST, SERIAL_UNLOAD_PROBE, std::to_string(kPort)}, {}, log);
+  fixtures::waitFor([&] { return fixtures::readFile(log).find("unloaded") != std::string::npos || !host.running(); },
+                    20000);
+  wire.send("!");
+  fixtures::writeFile(root.file("sent"), "");
+  int status = -1;
+  ASSERT_TRUE(host.waitExit(20000, &status)) << fixtures::readFile(log);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "status " << status << ", host said: " << fixtures::readFile(log);
 }
 
 TEST_F(SerialPort, ACutWireIsADeviceError) {
