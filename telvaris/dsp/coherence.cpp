@@ -4,6 +4,7 @@
 // half: every segment is detrended, windowed (symmetric Hann) and
 // transformed together with its partner from the other channel as one
 // complex sequence, whose transform is split into the two spectra again.
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -30,21 +31,24 @@ constexpr int kCsvValues = 100;
 enum Result : int32_t { kOk = 0, kNoFile = -1, kNoMemory = -2, kBadArgument = -3 };
 
 // The diagnostic export, written beside its final name and moved there
-// whole at the end, so an interrupted run leaves the previous file.
+// whole at the end, so an interrupted run leaves the previous file. Both
+// paths are made up front: moving and discarding allocate nothing, so
+// neither can fail for memory once the run has begun.
 class CsvExport {
  public:
   ~CsvExport() { discard(); }
 
   bool create() {
     path_ = platform::mapPath(kCoherenceFile);
-    temp_ = path_ + ".tmp";
-    file_ = std::fopen(temp_.c_str(), "w");
+    temp_ = path_;
+    temp_ += ".tmp";
+    file_ = std::fopen(temp_.string().c_str(), "w");
     return file_ != nullptr;
   }
   FILE* file() const { return file_; }
   bool open() const { return file_ != nullptr; }
 
-  bool commit() {
+  bool commit() noexcept {
     if (!file_) return true;
     const bool written = std::fclose(file_) == 0;
     file_ = nullptr;
@@ -57,7 +61,7 @@ class CsvExport {
     return true;
   }
 
-  void discard() {
+  void discard() noexcept {
     if (!file_) return;
     std::fclose(file_);
     file_ = nullptr;
@@ -66,7 +70,7 @@ class CsvExport {
   }
 
  private:
-  std::string path_, temp_;
+  std::filesystem::path path_, temp_;
   FILE* file_ = nullptr;
 };
 
@@ -192,13 +196,8 @@ void writeCsvHead(FILE* f, int32_t counter, const int32_t* channel1, const int32
                static_cast<double>(sampfreq), pps);
 }
 
-}  // namespace
-}  // namespace dsp
-
-extern "C" TLV_API int32_t TLV_CALL GenerateCoherenceValues(int32_t counter, const int32_t* channel1,
-                                                            const int32_t* channel2, double* output, int32_t numEpochs,
-                                                            int32_t sampfreq, int32_t pps, int32_t debug) {
-  using namespace dsp;
+int32_t generate(int32_t counter, const int32_t* channel1, const int32_t* channel2, double* output, int32_t numEpochs,
+                 int32_t sampfreq, int32_t pps, int32_t debug) {
   if (pps < 2 || pps > kMaxFftLength) return kBadArgument;
   if (counter > 0 && (!channel1 || !channel2)) return kBadArgument;
   if (numEpochs > 0 && !output) return kBadArgument;
@@ -217,9 +216,37 @@ extern "C" TLV_API int32_t TLV_CALL GenerateCoherenceValues(int32_t counter, con
   for (int32_t e = 0; e < numEpochs; ++e, block += kEpochStride) {
     estimator.epoch(block, perEpoch);
     if (csv.open()) {
-      for (int k = 0; k < kCsvValues && k < perEpoch; ++k) std::fprintf(csv.file(), "%f,", block[k]);
+      // A line shows 100 elements of the epoch's block; the caller's array
+      // reaches only N/2 past the last block's start.
+      const int shown = e + 1 < numEpochs ? kCsvValues : std::min(kCsvValues, estimator.length() / 2);
+      for (int k = 0; k < shown; ++k) std::fprintf(csv.file(), "%f,", block[k]);
       std::fputc('\n', csv.file());
     }
   }
   return csv.commit() ? kOk : kNoFile;
 }
+
+}  // namespace
+
+int32_t generateCoherenceValues(int32_t counter, const int32_t* channel1, const int32_t* channel2, double* output,
+                                int32_t numEpochs, int32_t sampfreq, int32_t pps, int32_t debug) noexcept {
+  try {
+    return generate(counter, channel1, channel2, output, numEpochs, sampfreq, pps, debug);
+  } catch (...) {
+    // Only allocations throw here (the export's paths), all before any
+    // value is computed.
+    return kNoMemory;
+  }
+}
+
+}  // namespace dsp
+
+extern "C" {
+
+TLV_API int32_t TLV_CALL GenerateCoherenceValues(int32_t counter, const int32_t* channel1, const int32_t* channel2,
+                                                 double* output, int32_t numEpochs, int32_t sampfreq, int32_t pps,
+                                                 int32_t debug) {
+  return dsp::generateCoherenceValues(counter, channel1, channel2, output, numEpochs, sampfreq, pps, debug);
+}
+
+}  // extern "C"

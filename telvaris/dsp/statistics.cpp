@@ -24,14 +24,11 @@ struct Sums {
 };
 
 }  // namespace
-}  // namespace dsp
 
-extern "C" {
-
-TLV_API int32_t TLV_CALL LinearRegression(int32_t n, const double* x, const double* y, double* slope, double* intercept,
-                                          double* coefficient) {
+int32_t linearRegression(int32_t n, const double* x, const double* y, double* slope, double* intercept,
+                         double* coefficient) {
   if (!slope || !intercept || (n > 0 && (!x || !y))) return -1;
-  const dsp::Sums s(x, y, n);
+  const Sums s(x, y, n);
   const double d = s.n * s.xx - s.x * s.x;
   if (d == 0.0) {
     *slope = 0.0;
@@ -47,10 +44,21 @@ TLV_API int32_t TLV_CALL LinearRegression(int32_t n, const double* x, const doub
   return 0;
 }
 
-TLV_API double TLV_CALL correl(const double* x, const double* y, int32_t n) {
+double correlation(const double* x, const double* y, int32_t n) {
   if (n > 0 && (!x || !y)) return std::numeric_limits<double>::quiet_NaN();
-  const dsp::Sums s(x, y, n);
+  const Sums s(x, y, n);
   return (s.n * s.xy - s.x * s.y) / std::sqrt((s.n * s.yy - s.y * s.y) * (s.n * s.xx - s.x * s.x));
 }
+
+}  // namespace dsp
+
+extern "C" {
+
+TLV_API int32_t TLV_CALL LinearRegression(int32_t n, const double* x, const double* y, double* slope, double* intercept,
+                                          double* coefficient) {
+  return dsp::linearRegression(n, x, y, slope, intercept, coefficient);
+}
+
+TLV_API double TLV_CALL correl(const double* x, const double* y, int32_t n) { return dsp::correlation(x, y, n); }
 
 }  // extern "C"

@@ -176,6 +176,17 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
+// An epoch's line of the export: "%f," for each value.
+std::string csvValues(const double* values, int count) {
+  std::string line;
+  char value[64];
+  for (int k = 0; k < count; ++k) {
+    std::snprintf(value, sizeof value, "%f,", values[k]);
+    line += value;
+  }
+  return line;
+}
+
 class CoherenceExport : public fixtures::RootedTest {
  protected:
   std::string exportFile() const { return root.file("telvaris/export/coherence.csv"); }
@@ -194,16 +205,24 @@ TEST_F(CoherenceExport, WritesSamplesArgumentsAndEachEpochsValues) {
     ASSERT_EQ(text[i], std::to_string(a[i]) + ", " + std::to_string(b[i])) << "line " << i;
   }
   EXPECT_EQ(text[100], "counter=2176, numEpochs=2, sampfreq=256.000000, pps=256");
-  for (int epoch = 0; epoch < 2; ++epoch) {
-    std::string expected;
-    char value[64];
-    for (int k = 0; k < 100; ++k) {
-      std::snprintf(value, sizeof value, "%f,", out[128 * epoch + k]);
-      expected += value;
-    }
-    EXPECT_EQ(text[101 + epoch], expected) << "epoch " << epoch;
-  }
+  for (int epoch = 0; epoch < 2; ++epoch) EXPECT_EQ(text[101 + epoch], csvValues(&out[128 * epoch], 100)) << epoch;
   EXPECT_FALSE(fixtures::pathExists(exportFile() + ".tmp"));
+}
+
+TEST_F(CoherenceExport, EachLineShowsAHundredValuesOfItsBlockTheLastNoMoreThanTheArrayHolds) {
+  std::filesystem::create_directories(root.file("telvaris/export"));
+  std::vector<int32_t> a, b;
+  correlatedChannels(2176, a, b);
+  // pps 100: N 128, 64 values an epoch, and an array that ends 64 past the
+  // last block's start, as the caller may size it.
+  auto out = untouchedOutput(128 + 64);
+  ASSERT_EQ(GenerateCoherenceValues(2176, a.data(), b.data(), out.data(), 2, 256, 100, 1), 0);
+  const auto text = lines(fixtures::readFile(exportFile()));
+  ASSERT_EQ(text.size(), 103u);
+  std::string untouched;
+  for (int k = 64; k < 100; ++k) untouched += "-123.000000,";
+  EXPECT_EQ(text[101], csvValues(&out[0], 64) + untouched);
+  EXPECT_EQ(text[102], csvValues(&out[128], 64));
 }
 
 TEST_F(CoherenceExport, ShortInputsWriteWhatTheyHave) {

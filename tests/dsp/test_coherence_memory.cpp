@@ -1,7 +1,8 @@
 // GenerateCoherenceValues when memory runs out. This test program replaces
-// the global allocation functions so that the n-th no-throw array
-// allocation can be made to fail; all of them go through malloc and free,
-// which keeps the sanitizers' bookkeeping consistent.
+// the global allocation functions so that the n-th allocation can be made
+// to fail, of either kind: a no-throw array allocation gives NULL, any other
+// throws std::bad_alloc. All of them go through malloc and free, which keeps
+// the sanitizers' bookkeeping consistent.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,12 +14,25 @@
 #include "telvaris.h"
 
 namespace {
-// -1: never fail; otherwise the number of no-throw array allocations that
-// still succeed.
+// -1: never fail; otherwise the number of allocations that still succeed.
 int allowedAllocations = -1;
 int failedAllocations = 0;
+int failedThrowing = 0;  // of them, allocations that threw
+
+bool mayAllocate() {
+  if (allowedAllocations == 0) {
+    ++failedAllocations;
+    return false;
+  }
+  if (allowedAllocations > 0) --allowedAllocations;
+  return true;
+}
 
 void* allocate(std::size_t n) {
+  if (!mayAllocate()) {
+    ++failedThrowing;
+    throw std::bad_alloc();
+  }
   void* p = std::malloc(n ? n : 1);
   if (!p) throw std::bad_alloc();
   return p;
@@ -29,12 +43,7 @@ void* operator new(std::size_t n) { return allocate(n); }
 void* operator new[](std::size_t n) { return allocate(n); }
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return std::malloc(n ? n : 1); }
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-  if (allowedAllocations == 0) {
-    ++failedAllocations;
-    return nullptr;
-  }
-  if (allowedAllocations > 0) --allowedAllocations;
-  return std::malloc(n ? n : 1);
+  return mayAllocate() ? std::malloc(n ? n : 1) : nullptr;
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
@@ -56,7 +65,7 @@ TEST_F(CoherenceMemory, EveryFailedAllocationReturnsMinusTwoAndLeavesTheOldExpor
     b[i] = (i * 53) % 89;
   }
   int succeededAt = -1;
-  for (int allowed = 0; allowed < 40 && succeededAt < 0; ++allowed) {
+  for (int allowed = 0; allowed < 200 && succeededAt < 0; ++allowed) {
     std::vector<double> out(128, -5.0);
     failedAllocations = 0;
     allowedAllocations = allowed;
@@ -73,6 +82,7 @@ TEST_F(CoherenceMemory, EveryFailedAllocationReturnsMinusTwoAndLeavesTheOldExpor
     EXPECT_FALSE(fixtures::pathExists(exportFile + ".tmp"));
   }
   EXPECT_GT(succeededAt, 0) << "the run allocates";
+  EXPECT_GT(failedThrowing, 0) << "some of them throw";
   EXPECT_NE(fixtures::readFile(exportFile), "previous run\n") << "a complete run replaces the export";
 }
 

@@ -41,15 +41,19 @@ class ProcyonSim : public fixtures::RootedTest {
 TEST_F(ProcyonSim, ASessionThroughTheLibraryIsNamedAndAnsweredPacketByPacket) {
   SetProcyonComPort(kCom - 1);
   SetProcyonDebugLevel(2);
-  ASSERT_EQ(initialiseAVESession(10, 200), 0);
+  ASSERT_EQ(initialiseAVESession(125, 500), 0);
   ASSERT_EQ(relayToProcyon(0, 1, 12), 0);
+  ASSERT_EQ(relayToProcyon(1, 97, 200), 0);
   ASSERT_EQ(relayToProcyon(1, 200, 300), 0);
   ASSERT_EQ(terminateAVESession(), 0);
 
-  // 200 Hz of sound is code 0x2CCD, 3277 / 2^2 / 4.096 = 200.01 Hz as the
-  // device reads it back; 12 Hz of light is 3146 / 2^3 (0x3C4A).
-  EXPECT_TRUE(said("stop\nstart-up 2\nstart-up 3\ninitial segment: light 10.00 Hz, sound 200.01 Hz")) << output();
+  // The codes at the top of the range read back as the rates: light 125 Hz
+  // goes as 0x0FFF, 4095 / 32.768 = 124.97 Hz; sound 500 Hz as 0x0800,
+  // 2048 / 4.096. 12 Hz of light is 3146 / 2^3 (0x3C4A); 200 Hz of sound
+  // is 3277 / 2^2 / 4.096 = 200.01 Hz (0x2CCD).
+  EXPECT_TRUE(said("stop\nstart-up 2\nstart-up 3\ninitial segment: light 124.97 Hz, sound 500.00 Hz")) << output();
   EXPECT_TRUE(said("function 1 value 0x3C4A (rate code: 12.00 Hz as light, 96.01 Hz as sound)")) << output();
+  EXPECT_TRUE(said("function 97 value 0x2CCD (rate code: 25.00 Hz as light, 200.01 Hz as sound)")) << output();
   EXPECT_TRUE(said("function 200 value 0x002C\nstop")) << output();
   // Every answer was the device's "all well".
   const std::string log = fixtures::readFile(root.file("procyon.log"));
