@@ -439,8 +439,10 @@ TLV_API int32_t TLV_CALL returnNotchFilterValues(int32_t* values, int32_t reserv
  * debug 1 also writes "c:\telvaris\export\coherence.csv" (on Linux
  * $TELVARIS_ROOT/telvaris/export/coherence.csv; the folder must exist):
  * samples 0 to 99 of both channels (fewer when counter is below 100), the
- * arguments, then per epoch up to 100 of its values. The file is replaced
- * whole at the end.
+ * arguments, then per epoch a line of 100 values from the start of its
+ * block (past the epoch's own values, whatever the block held); the last
+ * epoch's line stops at min(100, N/2), where the array may end. The file is
+ * replaced whole at the end.
  * Returns TLV_DSP_OK; TLV_COHERENCE_NO_CSV when the CSV file cannot be
  * created or written (nothing is computed when it cannot be created);
  * TLV_COHERENCE_NO_MEMORY when memory runs out (nothing is computed);
@@ -487,8 +489,8 @@ TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSecond, int32_
 /* The Procyon audio-visual entrainment device on a serial port (19200
  * baud, 8N1, DTR and RTS raised): checksummed packets starting 0xA3. At
  * debug level 1 and above the session is logged to "procyon.log" in the
- * current folder; level 2 adds every packet sent and the device's 6-byte
- * reply (read 200 ms after each packet); level 3 adds the initial
+ * current folder; level 2 adds every packet sent, the device's 6-byte reply
+ * (read 200 ms after each packet) and the steps of every rate code; level 3 adds the initial
  * segment's checksum on standard error and its 63 bytes in "procyon.dat".
  * One device per process.
  *
@@ -511,18 +513,19 @@ TLV_API int32_t TLV_CALL SetProcyonDebugLevel(int32_t level);
 /* Opens and sets up the port, sends stop, the two start-up packets and the
  * initial segment with the light and sound rates (Hz). A session still
  * open is closed first. Returns TLV_PROCYON_OK; TLV_PROCYON_PORT_FAILED
- * when the port cannot be set up (the log says the serial layer's code);
- * TLV_PROCYON_NO_RATE_CODE, nothing done, when a rate has no code in the
- * device's two bytes (0 or less, light 250 Hz and above, sound 2000 Hz and
- * above). */
+ * when the port cannot be set up (the log says the serial layer's code, -4
+ * when memory ran out); TLV_PROCYON_NO_RATE_CODE, nothing done, when a rate
+ * has no code in the device's two bytes: 0 or less, light above 125 Hz,
+ * sound above 1000 Hz (light 125 Hz and sound 1000 Hz go as 0x0FFF, the
+ * nearest code). */
 TLV_API int32_t TLV_CALL initialiseAVESession(int32_t lightRate, int32_t soundRate);
 
 /* Sends one function change: type 0 light, any other sound; the low 8
  * bits of `function`. Functions 0-9 and 96-99 carry `value` as a rate
  * code (Hz), the others its low 8 bits. Returns TLV_PROCYON_OK, also when
  * the write fails (only the level-2 log tells); TLV_PROCYON_NO_RATE_CODE,
- * nothing sent, when a rate function's value has no code (see
- * initialiseAVESession). */
+ * nothing sent, when a rate function's value has no code: 0 or less, light
+ * above 125 Hz, sound above 1000 Hz. */
 TLV_API int32_t TLV_CALL relayToProcyon(int32_t type, int32_t function, int32_t value);
 
 /* Sends the stop packet. Returns TLV_PROCYON_OK. */

@@ -1,56 +1,14 @@
-// GenerateCoherenceValues when memory runs out. This test program replaces
-// the global allocation functions so that the n-th allocation can be made
-// to fail, of either kind: a no-throw array allocation gives NULL, any other
-// throws std::bad_alloc. All of them go through malloc and free, which keeps
-// the sanitizers' bookkeeping consistent.
+// GenerateCoherenceValues when memory runs out: the n-th allocation fails,
+// of either kind (a no-throw array allocation gives NULL, any other throws
+// std::bad_alloc), for every n until a run needs no more.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "fixtures/failing_allocator.h"
 #include "fixtures/temp_root.h"
 #include "telvaris.h"
-
-namespace {
-// -1: never fail; otherwise the number of allocations that still succeed.
-int allowedAllocations = -1;
-int failedAllocations = 0;
-int failedThrowing = 0;  // of them, allocations that threw
-
-bool mayAllocate() {
-  if (allowedAllocations == 0) {
-    ++failedAllocations;
-    return false;
-  }
-  if (allowedAllocations > 0) --allowedAllocations;
-  return true;
-}
-
-void* allocate(std::size_t n) {
-  if (!mayAllocate()) {
-    ++failedThrowing;
-    throw std::bad_alloc();
-  }
-  void* p = std::malloc(n ? n : 1);
-  if (!p) throw std::bad_alloc();
-  return p;
-}
-}  // namespace
-
-void* operator new(std::size_t n) { return allocate(n); }
-void* operator new[](std::size_t n) { return allocate(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return std::malloc(n ? n : 1); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-  return mayAllocate() ? std::malloc(n ? n : 1) : nullptr;
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -65,13 +23,14 @@ TEST_F(CoherenceMemory, EveryFailedAllocationReturnsMinusTwoAndLeavesTheOldExpor
     b[i] = (i * 53) % 89;
   }
   int succeededAt = -1;
+  int thrown = 0;
   for (int allowed = 0; allowed < 200 && succeededAt < 0; ++allowed) {
     std::vector<double> out(128, -5.0);
-    failedAllocations = 0;
-    allowedAllocations = allowed;
+    fixtures::allocation::failAfter(allowed);
     const int32_t result = GenerateCoherenceValues(2048, a.data(), b.data(), out.data(), 1, 256, 256, 1);
-    allowedAllocations = -1;
-    if (failedAllocations == 0) {
+    fixtures::allocation::disarm();
+    thrown += fixtures::allocation::thrownFailures();
+    if (fixtures::allocation::failures() == 0) {
       EXPECT_EQ(result, 0);
       succeededAt = allowed;
       break;
@@ -82,7 +41,7 @@ TEST_F(CoherenceMemory, EveryFailedAllocationReturnsMinusTwoAndLeavesTheOldExpor
     EXPECT_FALSE(fixtures::pathExists(exportFile + ".tmp"));
   }
   EXPECT_GT(succeededAt, 0) << "the run allocates";
-  EXPECT_GT(failedThrowing, 0) << "some of them throw";
+  EXPECT_GT(thrown, 0) << "some of them throw";
   EXPECT_NE(fixtures::readFile(exportFile), "previous run\n") << "a complete run replaces the export";
 }
 
