@@ -7,13 +7,16 @@
 #include <cstdint>
 #include <optional>
 
+#include "telvaris.h"
+
 namespace outputs::procyon {
 
-// Results of the session calls; the exports return them as they are.
+// Results of the session calls (telvaris.h names them); the exports return
+// them as they are.
 enum Result : int32_t {
-  kOk = 0,
-  kPortNotSetUp = 1,  // the serial layer refused a step of the port's set-up
-  kNoRateCode = -1,   // a rate without a two-byte code: nothing sent
+  kOk = TLV_PROCYON_OK,
+  kPortNotSetUp = TLV_PROCYON_PORT_FAILED,  // the serial layer refused a step of the port's set-up
+  kNoRateCode = TLV_PROCYON_NO_RATE_CODE,   // a rate without a two-byte code: nothing sent
 };
 
 // The modifiers that turn a rate in hertz into the device's units.
