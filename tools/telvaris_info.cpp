@@ -41,8 +41,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "telvaris-info: cannot load %s: %s\n", library.c_str(), lib.error().c_str());
     return 1;
   }
-  using ReportVersionFn = int32_t(TLV_CALL*)(int32_t*, int32_t*, int32_t*);
-  auto reportVersion = reinterpret_cast<ReportVersionFn>(lib.symbol("ReportVersion"));
+  auto reportVersion = lib.function<decltype(&::ReportVersion)>("ReportVersion");
   if (!reportVersion) {
     std::fprintf(stderr, "telvaris-info: %s has no export ReportVersion\n", library.c_str());
     return 1;

@@ -1,7 +1,6 @@
 // What the fading program spends of its own per decision (the library's
 // wait of up to 50 ms aside), and on reading and saving its settings.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
@@ -11,6 +10,7 @@
 #include "forms/program.h"
 #include "forms/recording_outputs.h"
 #include "common/always_deciding.h"
+#include "fixtures/temp_folder.h"
 #include "link/telvaris_link.h"
 #include "settings/mod_options.h"
 #include "ui/application.h"
@@ -20,13 +20,8 @@ namespace {
 
 using benchutil::AlwaysDeciding;
 
-std::string tempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "lumidrop-bench-XXXXXX").string();
-  return mkdtemp(pattern.data()) ? pattern : std::string("/tmp");
-}
-
 void BM_FeedbackTick(benchmark::State& state) {
-  const std::string folder = tempFolder();
+  const std::string folder = fixtures::makeTempFolder("lumidrop-bench");
   {
     ui::HeadlessBackend backend;
     ui::Application app(backend);
@@ -50,7 +45,7 @@ void BM_FeedbackTick(benchmark::State& state) {
 BENCHMARK(BM_FeedbackTick);
 
 void BM_SaveSettings(benchmark::State& state) {
-  const std::string folder = tempFolder();
+  const std::string folder = fixtures::makeTempFolder("lumidrop-bench");
   const std::string path = lumidrop::settingsPath(folder);
   lumidrop::LumidropSettings settings;
   lumidrop::ModOptions::loadSettings(settings, path);
@@ -60,7 +55,7 @@ void BM_SaveSettings(benchmark::State& state) {
 BENCHMARK(BM_SaveSettings)->Unit(benchmark::kMicrosecond);
 
 void BM_LoadSettings(benchmark::State& state) {
-  const std::string folder = tempFolder();
+  const std::string folder = fixtures::makeTempFolder("lumidrop-bench");
   const std::string path = lumidrop::settingsPath(folder);
   lumidrop::LumidropSettings settings;
   lumidrop::ModOptions::loadSettings(settings, path);

@@ -19,6 +19,7 @@
 #include "forms/recording_outputs.h"
 #include "common/always_deciding.h"
 #include "common/percentiles.h"
+#include "fixtures/temp_folder.h"
 #include "link/telvaris_link.h"
 #include "qt/qt_backend.h"
 #include "qt/qt_layering.h"
@@ -33,8 +34,7 @@ void BM_QtFeedbackTick(benchmark::State& state) {
     state.SkipWithError("no display (run under xvfb-run -a)");
     return;
   }
-  std::string folder = (std::filesystem::temp_directory_path() / "lumidrop-bench-XXXXXX").string();
-  if (!mkdtemp(folder.data())) folder = "/tmp";
+  const std::string folder = fixtures::makeTempFolder("lumidrop-bench");
   benchutil::Latencies ticks;
   {
     ui::QtBackend backend;

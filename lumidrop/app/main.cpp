@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "audio/endpoint_volume.h"
 #include "audio/system_volume.h"
 #include "forms/frm_main.h"
 #include "forms/program.h"
@@ -35,6 +36,12 @@ ui::MessageBoxResult askOnConsole(const ui::HeadlessBackend::ShownMessage& shown
                                                                               : ui::MessageBoxResult::No;
 }
 
+// A variable of the program's environment; empty when it is not set.
+std::string environmentText(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
 bool displayAvailable() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
     const char* value = std::getenv(name);
@@ -53,7 +60,12 @@ std::unique_ptr<lumidrop::audio::VolumeOutputs> makeVolumeOutputs() {
 // calls; returns its exit code.
 int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::Application& app) {
   std::unique_ptr<lumidrop::audio::VolumeOutputs> volume = makeVolumeOutputs();
-  const std::string folder = platform::programFolder();
+  // LUMIDROP_HOME names the program's folder (its settings, remote.conf and
+  // marker, the library first) instead of the executable's.
+  const std::string folder = platform::programFolder(environmentText("LUMIDROP_HOME"));
+  // LUMIDROP_LEGACY_AUDIO=1: the system reports an older Windows, so the
+  // program drives the mixer.
+  const bool legacyAudio = environmentText("LUMIDROP_LEGACY_AUDIO") == "1";
   // The link keeps the library loaded once bound (the MQTT client's thread
   // may outlive the program's last call into it).
   lumidrop::LibraryTelvarisLink telvaris(folder, [&app](const std::string& why) {
@@ -63,8 +75,8 @@ int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::App
   lumidrop::Program program(app, telvaris, layering, *volume, folder);
   // The endpoint road needs a sound server that answers at start-up;
   // without one the program drives the mixer, as on an older system.
-  program.queryOsVersion = [] {
-    platform::OsVersion version = platform::osVersion();
+  program.queryOsVersion = [legacyAudio] {
+    platform::OsVersion version = platform::osVersion(legacyAudio);
     if (!lumidrop::audio::soundServerAnswers()) version.major = 5;
     return version;
   };

@@ -55,6 +55,10 @@ class AudioEndpointVolumeCallback {
 // The event context of every change this program makes.
 constexpr const char* kEventContextText = "{5929DCA2-52B8-449B-8A58-FDF6750634DA}";
 
+// True when a sound server with endpoint volumes answers now: the program
+// then takes the endpoint road, otherwise the mixer.
+bool soundServerAnswers();
+
 class CAudioEndpointVolume : public EndpointVolume {
  public:
   CAudioEndpointVolume();            // binds to the current default output

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "audio/endpoint_volume.h"
-#include "audio/system_volume.h"
 
 namespace lumidrop::audio {
 
@@ -186,48 +185,11 @@ class PulseConnection {
 
 namespace {
 
-// The process's request connection, made (again) when there is none that works.
-std::mutex g_requestMutex;
-std::unique_ptr<PulseConnection> g_requests;
-
-PulseConnection* requests() {
-  if (g_requests && g_requests->alive()) return g_requests.get();
-  g_requests = PulseConnection::open("lumidropRemote");
-  return g_requests.get();
-}
-
-// Runs `request` on the request connection. A connection whose server went
-// away is only found out by using it, so a failure on a dead connection is
-// tried once more on a fresh one. False when no server answers.
-template <typename Request>
-bool withServer(Request request, bool& answered) {
-  std::lock_guard lock(g_requestMutex);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    PulseConnection* connection = requests();
-    if (!connection) break;
-    if (request(*connection)) {
-      answered = true;
-      return true;
-    }
-    if (connection->alive()) {
-      answered = true;
-      return false;
-    }
-  }
-  answered = false;
-  return false;
-}
-
 // Change notifications arrive on a thread of their own with a second
 // connection subscribed to sink changes, as Windows delivers them on one of
 // its own threads. Devices with callbacks are listed here.
 class Notifier {
  public:
-  static Notifier& instance() {
-    static Notifier n;
-    return n;
-  }
-
   void listen(const std::shared_ptr<Device>& device) {
     std::unique_lock lock(mutex_);
     listeners_.erase(std::remove_if(listeners_.begin(), listeners_.end(), [](auto& w) { return w.expired(); }),
@@ -332,6 +294,49 @@ class Notifier {
   bool stopping_ = false;
 };
 
+// The process's sound-server state, made on first use: the request
+// connection (made again when there is none that works) and the change
+// notifier, whose thread is joined when the state goes at exit.
+struct PulseState {
+  std::mutex requestMutex;
+  std::unique_ptr<PulseConnection> requests;
+  Notifier notifier;
+};
+
+PulseState& pulseState() {
+  static PulseState state;
+  return state;
+}
+
+PulseConnection* requests() {
+  PulseState& state = pulseState();
+  if (state.requests && state.requests->alive()) return state.requests.get();
+  state.requests = PulseConnection::open("lumidropRemote");
+  return state.requests.get();
+}
+
+// Runs `request` on the request connection. A connection whose server went
+// away is only found out by using it, so a failure on a dead connection is
+// tried once more on a fresh one. False when no server answers.
+template <typename Request>
+bool withServer(Request request, bool& answered) {
+  std::lock_guard lock(pulseState().requestMutex);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    PulseConnection* connection = requests();
+    if (!connection) break;
+    if (request(*connection)) {
+      answered = true;
+      return true;
+    }
+    if (connection->alive()) {
+      answered = true;
+      return false;
+    }
+  }
+  answered = false;
+  return false;
+}
+
 }  // namespace
 
 CAudioEndpointVolume::CAudioEndpointVolume() {
@@ -357,7 +362,7 @@ CAudioEndpointVolume::CAudioEndpointVolume() {
 
 CAudioEndpointVolume::~CAudioEndpointVolume() {
   if (device_) {
-    std::lock_guard lock(Notifier::instance().mutex());
+    std::lock_guard lock(pulseState().notifier.mutex());
     device_->callbacks.clear();
   }
 }
@@ -387,7 +392,7 @@ bool readSink(const std::shared_ptr<Device>& d, int32_t& hr, SinkState& sink) {
 // change notification carries the program's event context.
 void writeSink(const std::shared_ptr<Device>& d, int32_t& hr, const pa_cvolume& volume, int mute, bool muteChange) {
   {
-    std::lock_guard lock(Notifier::instance().mutex());
+    std::lock_guard lock(pulseState().notifier.mutex());
     d->ownPending = true;
     d->ownVolume = volume;
     d->ownMute = mute;
@@ -568,7 +573,7 @@ void CAudioEndpointVolume::RegisterControlChangeNotify(AudioEndpointVolumeCallba
   }
   SinkState sink;
   if (!readSink(device_, lastHResult_, sink)) return;
-  Notifier& notifier = Notifier::instance();
+  Notifier& notifier = pulseState().notifier;
   {
     std::lock_guard lock(notifier.mutex());
     auto& cbs = device_->callbacks;
@@ -588,7 +593,7 @@ void CAudioEndpointVolume::UnregisterControlChangeNotify(AudioEndpointVolumeCall
     lastHResult_ = kEPointer;
     return;
   }
-  std::lock_guard lock(Notifier::instance().mutex());
+  std::lock_guard lock(pulseState().notifier.mutex());
   auto& cbs = device_->callbacks;
   auto it = std::find(cbs.begin(), cbs.end(), callback);
   if (it == cbs.end()) {

@@ -18,8 +18,4 @@ class SystemVolumeOutputs : public VolumeOutputs {
   AlsaMixer mixer_;
 };
 
-// True when a sound server with endpoint volumes answers now: the program
-// then takes the endpoint road, otherwise the mixer.
-bool soundServerAnswers();
-
 }  // namespace lumidrop::audio

@@ -56,7 +56,7 @@ class Program {
   LumidropSettings settings;
   int16_t isWindowsNT6 = False;
   ProgramVersion version = kProgramVersion;
-  std::function<platform::OsVersion()> queryOsVersion = platform::osVersion;
+  std::function<platform::OsVersion()> queryOsVersion = [] { return platform::osVersion(); };
 
   frmMain& panel();
   frmLumidrop& lumidrop();

@@ -8,15 +8,6 @@
 
 namespace lumidrop {
 
-namespace {
-
-using ReportVersionFn = int32_t(TLV_CALL*)(int32_t*, int32_t*, int32_t*);
-using InitialiseFn = int32_t(TLV_CALL*)(const char*, int32_t, const char*, int32_t);
-using TopicFn = int32_t(TLV_CALL*)(const char*);
-using NoArgumentFn = int32_t(TLV_CALL*)();
-
-}  // namespace
-
 LibraryTelvarisLink::LibraryTelvarisLink(std::string programFolder, Failure onFailure)
     : folder_(std::move(programFolder)), onFailure_(std::move(onFailure)) {}
 
@@ -51,33 +42,33 @@ void* LibraryTelvarisLink::bind(const char* name, void*& slot) {
 }
 
 int32_t LibraryTelvarisLink::ReportVersion(int32_t& major, int32_t& minor, int32_t& build) {
-  auto fn = reinterpret_cast<ReportVersionFn>(bind("ReportVersion", reportVersion_));
+  auto fn = bound<decltype(&::ReportVersion)>("ReportVersion", reportVersion_);
   return fn(&major, &minor, &build);
 }
 
 int32_t LibraryTelvarisLink::initialiseMQTTConnection(const std::string& serverAddress, int32_t port,
                                                       const std::string& clientId, int32_t debugLevel) {
-  auto fn = reinterpret_cast<InitialiseFn>(bind("initialiseMQTTConnection", initialise_));
+  auto fn = bound<decltype(&::initialiseMQTTConnection)>("initialiseMQTTConnection", initialise_);
   return fn(serverAddress.c_str(), port, clientId.c_str(), debugLevel);
 }
 
 int32_t LibraryTelvarisLink::subscribeToMQTTConnection(const std::string& topic) {
-  auto fn = reinterpret_cast<TopicFn>(bind("subscribeToMQTTConnection", subscribe_));
+  auto fn = bound<decltype(&::subscribeToMQTTConnection)>("subscribeToMQTTConnection", subscribe_);
   return fn(topic.c_str());
 }
 
 int32_t LibraryTelvarisLink::unsubscribeFromMQTTConnection(const std::string& topic) {
-  auto fn = reinterpret_cast<TopicFn>(bind("unsubscribeFromMQTTConnection", unsubscribe_));
+  auto fn = bound<decltype(&::unsubscribeFromMQTTConnection)>("unsubscribeFromMQTTConnection", unsubscribe_);
   return fn(topic.c_str());
 }
 
 int32_t LibraryTelvarisLink::terminateMQTTConnection() {
-  auto fn = reinterpret_cast<NoArgumentFn>(bind("terminateMQTTConnection", terminate_));
+  auto fn = bound<decltype(&::terminateMQTTConnection)>("terminateMQTTConnection", terminate_);
   return fn();
 }
 
 int32_t LibraryTelvarisLink::tlMQTTRetrieveFeedbackInformation() {
-  auto fn = reinterpret_cast<NoArgumentFn>(bind("tlMQTTRetrieveFeedbackInformation", retrieve_));
+  auto fn = bound<decltype(&::tlMQTTRetrieveFeedbackInformation)>("tlMQTTRetrieveFeedbackInformation", retrieve_);
   return fn();
 }
 

@@ -51,6 +51,12 @@ class LibraryTelvarisLink : public TelvarisLink {
 
  private:
   void* bind(const char* name, void*& slot);
+  // bind() as the export's own pointer type: Fn is decltype(&::name) from
+  // telvaris.h, so the compiler checks signature and calling convention.
+  template <typename Fn>
+  Fn bound(const char* name, void*& slot) {
+    return reinterpret_cast<Fn>(bind(name, slot));
+  }
   [[noreturn]] void fail(const std::string& why);
 
   std::string folder_;

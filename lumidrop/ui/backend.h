@@ -4,8 +4,9 @@
 // feeds the user's input back through the model's user* entry points, each
 // wrapped in Application::dispatch. A backend never changes a property on
 // its own except through those entry points, so forms work the same on
-// every backend: headless (tests, and the program until a window system is
-// wired in), Qt, Win32.
+// every backend: headless (tests, and the program when there is no
+// display), Qt (the program's windows on a desktop), Win32 (the Windows
+// build).
 #pragma once
 
 #include <cstdint>

@@ -29,8 +29,8 @@ bool makeFolders(const std::string& path) {
   return true;
 }
 
-std::string programFolder() {
-  if (const char* env = std::getenv("LUMIDROP_HOME"); env && *env) return env;
+std::string programFolder(std::string_view overrideFolder) {
+  if (!overrideFolder.empty()) return std::string(overrideFolder);
   char buffer[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n <= 0) return ".";

@@ -1,27 +1,24 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <cstring>
 
 #include "platform/process.h"
 
 namespace platform {
 
-OsVersion osVersion() {
+OsVersion osVersion(bool olderSystem) {
   OsVersion v;
   v.queried = true;
   v.platformId = 2;
-  v.major = 6;
+  v.major = olderSystem ? 5 : 6;
   v.minor = 1;
-  if (const char* legacy = std::getenv("LUMIDROP_LEGACY_AUDIO"); legacy && std::strcmp(legacy, "1") == 0) {
-    v.major = 5;
-  }
   return v;
 }
 
 namespace {
 
+// Touched by the signal handler, so a lock-free word made before any signal
+// can come rather than a function-local static made at first use.
 std::atomic<int> pendingRequests{0};
 
 extern "C" void onTerminationSignal(int) { pendingRequests.fetch_add(1, std::memory_order_relaxed); }

@@ -39,12 +39,18 @@ std::optional<std::string_view> sectionName(std::string_view line) {
 
 struct KeyLine {
   std::string_view key;
-  std::string_view value;
+  std::optional<std::string_view> value;  // none: the line holds only the name
 };
 
+// A line inside a section names a key unless it is blank or a comment; a
+// line without '=' names one without a value.
 std::optional<KeyLine> keyLine(std::string_view line) {
   const size_t eq = line.find('=');
-  if (eq == std::string_view::npos) return std::nullopt;
+  if (eq == std::string_view::npos) {
+    line = trim(line);
+    if (line.empty() || line.front() == ';') return std::nullopt;
+    return KeyLine{line, std::nullopt};
+  }
   return KeyLine{trim(line.substr(0, eq)), trim(line.substr(eq + 1))};
 }
 
@@ -97,32 +103,38 @@ ProfileFile ProfileFile::load(const std::string& path) {
     profile.byteOrderMark_ = true;
     pos = 3;
   }
+  // A line ends in CR LF, LF or a lone CR (as older editors wrote them).
   while (pos < text->size()) {
-    size_t nl = text->find('\n', pos);
-    if (nl == std::string::npos) nl = text->size();
-    std::string one = text->substr(pos, nl - pos);
-    if (!one.empty() && one.back() == '\r') one.pop_back();
-    profile.lines_.push_back(std::move(one));
-    pos = nl + 1;
+    size_t end = text->find_first_of("\r\n", pos);
+    if (end == std::string::npos) end = text->size();
+    profile.lines_.push_back(text->substr(pos, end - pos));
+    pos = end + 1;
+    if (end < text->size() && (*text)[end] == '\r' && pos < text->size() && (*text)[pos] == '\n') ++pos;
   }
   return profile;
 }
 
 std::string ProfileFile::get(std::string_view section, std::string_view key, std::string_view defaultValue,
                              size_t bufferSize) const {
-  std::string_view found = defaultValue;
+  std::optional<std::string_view> found;
   if (auto range = findSection(lines_, section)) {
     const std::string_view wanted = trim(key);
     for (size_t i = range->begin; i < range->end; ++i) {
       auto kv = keyLine(lines_[i]);
       if (kv && sameName(kv->key, wanted)) {
-        found = unquote(kv->value);
+        if (kv->value) found = unquote(*kv->value);
         break;
       }
     }
   }
   if (bufferSize == 0) return {};
-  return std::string(found.substr(0, bufferSize - 1));
+  std::string out(found.value_or(defaultValue).substr(0, bufferSize - 1));
+  // The default loses its trailing blanks; a value found keeps what its
+  // quotes hold.
+  if (!found) {
+    while (!out.empty() && isBlank(out.back())) out.pop_back();
+  }
+  return out;
 }
 
 void ProfileFile::set(std::string_view section, std::string_view key, std::string_view value) {

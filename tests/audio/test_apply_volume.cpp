@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "../lumidrop/harness.h"
+#include "audio/endpoint_volume.h"
 #include "audio/system_volume.h"
 #include "fixtures/pulse_server.h"
 

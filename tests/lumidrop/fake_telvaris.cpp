@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "fake_telvaris.h"
 #include "telvaris.h"
 
 namespace {
@@ -118,7 +119,6 @@ TLV_API void fakeTelvarisQueueFeedback(int32_t decision) {
   feedback.push_back(decision);
 }
 
-// Copies the call log (one call a line) into `buffer`; returns its full length.
 TLV_API int32_t fakeTelvarisCalls(char* buffer, int32_t size) {
   std::lock_guard<std::mutex> g(lock);
   if (buffer && size > 0) {

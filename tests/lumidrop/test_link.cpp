@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "fake_telvaris.h"
 #include "fixtures/temp_root.h"
 #include "link/telvaris_link.h"
 #include "platform/dynlib.h"
@@ -20,10 +21,10 @@ namespace {
 struct FakeControls {
   explicit FakeControls(const std::string& path) {
     EXPECT_TRUE(lib.open(path)) << lib.error();
-    reset = reinterpret_cast<void (*)()>(lib.symbol("fakeTelvarisReset"));
-    setSubscribeResult = reinterpret_cast<void (*)(int32_t)>(lib.symbol("fakeTelvarisSetSubscribeResult"));
-    queueFeedback = reinterpret_cast<void (*)(int32_t)>(lib.symbol("fakeTelvarisQueueFeedback"));
-    callsFn = reinterpret_cast<int32_t (*)(char*, int32_t)>(lib.symbol("fakeTelvarisCalls"));
+    reset = lib.function<decltype(&::fakeTelvarisReset)>("fakeTelvarisReset");
+    setSubscribeResult = lib.function<decltype(&::fakeTelvarisSetSubscribeResult)>("fakeTelvarisSetSubscribeResult");
+    queueFeedback = lib.function<decltype(&::fakeTelvarisQueueFeedback)>("fakeTelvarisQueueFeedback");
+    callsFn = lib.function<decltype(&::fakeTelvarisCalls)>("fakeTelvarisCalls");
     reset();
   }
   std::string calls() const {
@@ -32,10 +33,10 @@ struct FakeControls {
     return buffer;
   }
   platform::DynamicLibrary lib;
-  void (*reset)() = nullptr;
-  void (*setSubscribeResult)(int32_t) = nullptr;
-  void (*queueFeedback)(int32_t) = nullptr;
-  int32_t (*callsFn)(char*, int32_t) = nullptr;
+  decltype(&::fakeTelvarisReset) reset = nullptr;
+  decltype(&::fakeTelvarisSetSubscribeResult) setSubscribeResult = nullptr;
+  decltype(&::fakeTelvarisQueueFeedback) queueFeedback = nullptr;
+  decltype(&::fakeTelvarisCalls) callsFn = nullptr;
 };
 
 class Link : public fixtures::RootedTest {

@@ -65,6 +65,25 @@ TEST_F(Program, RunsASessionAndClosesDownOnATerminationRequest) {
   EXPECT_EQ(calls.find("unsubscribe"), std::string::npos) << "closing down is not Exit";
 }
 
+TEST_F(Program, LegacyAudioLeavesTheEndpointVolumeForTheMixer) {
+  installLibrary();
+  // A sound server answers, but the program is told to behave as on an
+  // older system: the mixer is its only road (ALSA's default control, made
+  // here one that does not exist), and the sink's volume stays as it was.
+  fixtures::PulseServer sound({"speakers"});
+  sound.pactl("set-sink-volume speakers 30%");
+  fixtures::writeFile(root.file("alsa.conf"), "ctl.!default { type hw card 31 }\n");
+  start({{"FAKE_TELVARIS_FEEDBACK", "1,1,0,1"},
+         {"PULSE_SERVER", sound.address()},
+         {"ALSA_CONFIG_PATH", root.file("alsa.conf")},
+         {"LUMIDROP_LEGACY_AUDIO", "1"}});
+  ASSERT_TRUE(waitFor([&] { return log().find("Reward Percentage is 75.00%") != std::string::npos; }, 10000))
+      << log();
+  const int status = program.stop();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(sound.volumePercent("speakers"), 30);
+}
+
 TEST_F(Program, WithoutTheLibraryItSaysSoAndEnds) {
   start();
   EXPECT_EQ(exitCode(), 1);

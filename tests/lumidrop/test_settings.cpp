@@ -1,5 +1,5 @@
-// The settings file: profile semantics, the load and save lists, and
-// CreateConfigFile with remote.conf.
+// The settings file: the load and save lists, and CreateConfigFile with
+// remote.conf.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "fixtures/temp_root.h"
-#include "platform/profile.h"
 #include "settings/create_config_file.h"
 #include "settings/mod_options.h"
 
@@ -17,14 +16,6 @@ using fixtures::writeFile;
 using namespace lumidrop;
 
 namespace {
-
-class Profile : public RootedTest {
- protected:
-  std::string path() const { return root.file("p.ini"); }
-  std::string get(const std::string& section, const std::string& key, const std::string& def = "DEF") const {
-    return platform::getPrivateProfileString(section, key, def, 255, path());
-  }
-};
 
 class Settings : public RootedTest {
  protected:
@@ -52,84 +43,6 @@ std::vector<std::string> keysInOrder(const std::string& text) {
 }
 
 }  // namespace
-
-TEST_F(Profile, ValuesReadWithoutOneQuotePairAndWithoutSurroundingBlanks) {
-  writeFile(path(),
-            "[Main]\n"
-            "plain=  some text  \n"
-            "quoted=\"  inner blanks  \"\n"
-            "single='x'\n"
-            "twice=\"\"a\"\"\n"
-            "lopsided=\"open\n"
-            "  spaced key  =\tv\t\n"
-            "empty=\n");
-  EXPECT_EQ(get("Main", "plain"), "some text");
-  EXPECT_EQ(get("Main", "quoted"), "  inner blanks  ");
-  EXPECT_EQ(get("Main", "single"), "x");
-  EXPECT_EQ(get("Main", "twice"), "\"a\"");
-  EXPECT_EQ(get("Main", "lopsided"), "\"open");
-  EXPECT_EQ(get("Main", "spaced key"), "v");
-  EXPECT_EQ(get("Main", "empty"), "");  // present but empty: not the default
-}
-
-TEST_F(Profile, NamesMatchWithoutCaseAndTheFirstMatchWins) {
-  writeFile(path(), "[general]\r\nKEY=first\r\nkey=second\r\n[GENERAL]\r\nkey=third\r\n[Other]\r\nkey=other\r\n");
-  EXPECT_EQ(get("General", "Key"), "first");
-  EXPECT_EQ(get("OTHER", "KEY"), "other");
-  EXPECT_EQ(get("General", "missing"), "DEF");
-  EXPECT_EQ(get("Missing", "key"), "DEF");
-}
-
-TEST_F(Profile, MissingFileGivesTheDefaultAndTheBufferCutsLongValues) {
-  EXPECT_EQ(get("Main", "k", "fallback"), "fallback");
-  const std::string longValue(300, 'x');
-  writeFile(path(), "[Main]\nk=" + longValue + "\n");
-  EXPECT_EQ(get("Main", "k").size(), 254u);
-  EXPECT_EQ(platform::getPrivateProfileString("Main", "nothing", longValue, 255, path()).size(), 254u);
-  EXPECT_EQ(platform::getPrivateProfileString("Main", "k", "", 1, path()), "");
-  EXPECT_EQ(platform::getPrivateProfileString("Main", "k", "", 0, path()), "");
-}
-
-TEST_F(Profile, WritesReplaceInPlaceAddAfterTheSectionAndKeepEverythingElse) {
-  writeFile(path(),
-            "; kept comment\n"
-            "[A]\n"
-            "x=1\n"
-            "; about y\n"
-            "y=2\n"
-            "\n"
-            "[B]\n"
-            "z=3\n");
-  ASSERT_TRUE(platform::writePrivateProfileString("a", "Y", "20", path()));
-  ASSERT_TRUE(platform::writePrivateProfileString("A", "new", "n", path()));
-  ASSERT_TRUE(platform::writePrivateProfileString("C", "c", "cc", path()));
-  EXPECT_EQ(readFile(path()),
-            "; kept comment\r\n"
-            "[A]\r\n"
-            "x=1\r\n"
-            "; about y\r\n"
-            "Y=20\r\n"
-            "new=n\r\n"
-            "\r\n"
-            "[B]\r\n"
-            "z=3\r\n"
-            "[C]\r\n"
-            "c=cc\r\n");
-}
-
-TEST_F(Profile, AByteOrderMarkIsNotPartOfTheFirstSection) {
-  writeFile(path(), "\xEF\xBB\xBF[Main]\r\nk=v\r\n");
-  EXPECT_EQ(get("Main", "k"), "v");
-  ASSERT_TRUE(platform::writePrivateProfileString("Main", "k", "w", path()));
-  EXPECT_EQ(readFile(path()), "\xEF\xBB\xBF[Main]\r\nk=w\r\n");
-}
-
-TEST_F(Profile, WritingCreatesTheFileAndFailsQuietlyWhereItCannot) {
-  ASSERT_TRUE(platform::writePrivateProfileString("S", "k", "v", path()));
-  EXPECT_EQ(readFile(path()), "[S]\r\nk=v\r\n");
-  EXPECT_FALSE(platform::writePrivateProfileString("S", "k", "v", root.file("no/such/folder/p.ini")));
-  EXPECT_FALSE(fixtures::pathExists(root.file("no")));
-}
 
 TEST_F(Settings, DefaultsWhenTheFileIsMissing) {
   const LumidropSettings s = load();
@@ -268,9 +181,15 @@ TEST_F(Settings, TextThatDoesNotConvertKeepsTheFieldNotTheDefault) {
   EXPECT_NE(readFile(path()).find("UpdateFrequency= 0\r\n"), std::string::npos);
 }
 
-TEST_F(Settings, MissingEmailMakesTheClientIdentityBare) {
+TEST_F(Settings, TheClientIdentityDefaultsToTheEmailWithoutTrailingBlanks) {
   writeFile(path(), "[General]\nAudioActive=1\n");
   EXPECT_EQ(load().ClientID, "C1-");
+  // The default goes through the profile read, which drops its trailing
+  // blanks; the Email keeps its own.
+  writeFile(path(), "[General]\nEmail=\"user@example.com \"\n");
+  const LumidropSettings s = load();
+  EXPECT_EQ(s.Email, "user@example.com ");
+  EXPECT_EQ(s.ClientID, "C1-user@example.com");
 }
 
 TEST_F(Settings, ReadAndWriteSettingGoThroughTheFile) {

@@ -2,58 +2,18 @@
 // of every datagram as the receiver gets them, the capture file beside
 // them, bad arguments refused before anything is sent, and a client that
 // is set up again or used from several threads.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <optional>
-#include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "fixtures/temp_root.h"
+#include "fixtures/udp_receiver.h"
 #include "telvaris.h"
 
 namespace {
-
-// A UDP socket bound to a free loopback port.
-class Receiver {
- public:
-  Receiver() {
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      throw std::runtime_error("no UDP receiver");
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~Receiver() { close(fd_); }
-  int port() const { return port_; }
-  // The next datagram, or nullopt when none comes within `waitMs`.
-  std::optional<std::string> next(int waitMs = 2000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, waitMs) != 1) return std::nullopt;
-    std::string data(70000, '\0');
-    const ssize_t got = recv(fd_, data.data(), data.size(), 0);
-    if (got < 0) return std::nullopt;
-    data.resize(static_cast<size_t>(got));
-    return data;
-  }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
 
 uint32_t bitsOf(float value) {
   uint32_t bits;
@@ -85,7 +45,7 @@ class CloudClient : public fixtures::RootedTest {
   int32_t start(int32_t capture = 0, const std::string& path = "") {
     return InitialiseCloudClient("127.0.0.1", receiver.port(), capture, capture ? path.c_str() : nullptr);
   }
-  Receiver receiver;
+  fixtures::UdpReceiver receiver;
 };
 
 }  // namespace
@@ -237,7 +197,7 @@ TEST_F(CloudClient, AReceiverOrCaptureFileThatCannotBeUsedSetsNothingUp) {
 }
 
 TEST_F(CloudClient, SettingUpAgainMovesToTheNewReceiverAndLeavesNothingOpen) {
-  Receiver second;
+  fixtures::UdpReceiver second;
   const uint32_t values[5] = {1, 2, 3, 4, 5};
   ASSERT_EQ(start(1, root.file("first.bin")), 0);
   ASSERT_EQ(SendOSCPacket("/first", values), 0);

@@ -34,8 +34,7 @@ TEST(Clock, TickAdvancesWithSleep) {
 TEST(DynamicLibrary, BindsAnExportByName) {
   platform::DynamicLibrary lib;
   ASSERT_TRUE(lib.open(TELVARIS_LIBRARY_PATH)) << lib.error();
-  using Fn = int32_t (*)(int32_t*, int32_t*, int32_t*);
-  auto report = reinterpret_cast<Fn>(lib.symbol("ReportVersion"));
+  auto report = lib.function<decltype(&::ReportVersion)>("ReportVersion");
   ASSERT_NE(report, nullptr) << lib.error();
   int32_t a = -1, b = -1, c = -1;
   EXPECT_EQ(report(&a, &b, &c), 0);

@@ -51,10 +51,12 @@ TEST_F(PathMapping, DefaultRootIsUnderHome) {
 }
 
 TEST_F(PathMapping, ProgramFolderIsTheExecutablesUnlessOverridden) {
-  unsetenv("LUMIDROP_HOME");
   const std::string folder = platform::programFolder();
   EXPECT_TRUE(platform::fileExists(folder + "/test_platform")) << folder;
+  EXPECT_EQ(platform::programFolder(""), folder);
+  EXPECT_EQ(platform::programFolder("/opt/lumidrop"), "/opt/lumidrop");
+  // The platform layer leaves the fading program's own variable to it.
   setenv("LUMIDROP_HOME", "/opt/lumidrop", 1);
-  EXPECT_EQ(platform::programFolder(), "/opt/lumidrop");
+  EXPECT_EQ(platform::programFolder(), folder);
   unsetenv("LUMIDROP_HOME");
 }

@@ -50,9 +50,11 @@ void usage(FILE* out) {
       out);
 }
 
+// F is decltype(&::name): the compiler checks the export's signature and
+// calling convention against telvaris.h.
 template <typename F>
 F bind(platform::DynamicLibrary& lib, const char* name) {
-  auto f = reinterpret_cast<F>(lib.symbol(name));
+  auto f = lib.function<F>(name);
   if (!f) {
     std::fprintf(stderr, "session-standin: the library has no export %s\n", name);
     std::exit(1);
@@ -127,12 +129,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "session-standin: cannot load %s: %s\n", library.c_str(), lib.error().c_str());
     return 1;
   }
-  auto initialise = bind<int32_t(TLV_CALL*)(const char*, int32_t, const char*, int32_t)>(lib, "initialiseMQTTConnection");
-  auto terminate = bind<int32_t(TLV_CALL*)()>(lib, "terminateMQTTConnection");
-  auto setMode = bind<int32_t(TLV_CALL*)(int32_t, const char*, int32_t, const char*, const char*, const char*,
-                                         const char*, const char*, const char*)>(lib, "SetDataTransferMode");
-  auto setFeedback = bind<int32_t(TLV_CALL*)(int32_t)>(lib, "tlAPISetFeedbackStatus");
-  auto setSystem = bind<int32_t(TLV_CALL*)(int32_t)>(lib, "tlAPISetSystemStatus");
+  auto initialise = bind<decltype(&::initialiseMQTTConnection)>(lib, "initialiseMQTTConnection");
+  auto terminate = bind<decltype(&::terminateMQTTConnection)>(lib, "terminateMQTTConnection");
+  auto setMode = bind<decltype(&::SetDataTransferMode)>(lib, "SetDataTransferMode");
+  auto setFeedback = bind<decltype(&::tlAPISetFeedbackStatus)>(lib, "tlAPISetFeedbackStatus");
+  auto setSystem = bind<decltype(&::tlAPISetSystemStatus)>(lib, "tlAPISetSystemStatus");
 
   struct sigaction sa {};
   sa.sa_handler = onSignal;

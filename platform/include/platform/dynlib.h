@@ -19,6 +19,14 @@ class DynamicLibrary {
   bool open(const std::string& file);
   // Address of the export `name`, or nullptr (error() says why).
   void* symbol(const char* name);
+  // The export `name` as a function pointer, or nullptr. Bind with
+  // Fn = decltype(&::name) from the library's header, so that the compiler
+  // checks the signature and the calling convention:
+  //   auto report = lib.function<decltype(&::ReportVersion)>("ReportVersion");
+  template <typename Fn>
+  Fn function(const char* name) {
+    return reinterpret_cast<Fn>(symbol(name));
+  }
   void close();
   // From now on closing (or destroying this object) does not unload the
   // library: it stays loaded for the rest of the process, as a library

@@ -21,8 +21,9 @@ std::string telvarisRoot();
 // machine. Other paths come back unchanged.
 std::string mapPath(std::string_view path);
 
-// The folder that holds the running executable, or LUMIDROP_HOME when set.
-std::string programFolder();
+// The folder that holds the running executable, or `overrideFolder` when
+// it is not empty (a program may let its user name another).
+std::string programFolder(std::string_view overrideFolder = {});
 
 bool fileExists(const std::string& path);
 

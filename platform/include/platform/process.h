@@ -14,9 +14,9 @@ struct OsVersion {
 
 // On Windows the version query's answer. Elsewhere the system stands for the
 // NT 6 family, whose per-device endpoint volume is what a desktop sound
-// server offers; LUMIDROP_LEGACY_AUDIO=1 makes it report an older system, so
-// that the program drives the mixer instead.
-OsVersion osVersion();
+// server offers, or for NT 5 when `olderSystem` asks for it (a program
+// told to behave as on an older system); Windows ignores it.
+OsVersion osVersion(bool olderSystem = false);
 
 // From now on an interrupt (Ctrl+C) or a termination request does not end
 // the process: it is remembered until takeTerminationRequest() collects it,

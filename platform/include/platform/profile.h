@@ -1,13 +1,15 @@
 // Profile (INI) files with the Windows profile functions' semantics.
 //
-// A file is a list of lines. "[name]" opens a section; "key=value" lines
-// inside it hold the values. Section and key names match without regard to
-// case, the first match wins, and blanks around names and values do not
-// count. A value enclosed in one pair of quotes (double or single) reads
-// without them, so "x" and x read alike. Lines that are neither (comments,
-// blank lines, text before the first section) are kept as they are, and so
-// is everything a write does not touch. Files are written with CR LF line
-// ends and replaced atomically.
+// A file is a list of lines, each ending in CR LF, LF or a lone CR. "[name]"
+// opens a section; "key=value" lines inside it hold the values, and a line
+// with a name but no '=' is that key without a value. Section and key names
+// match without regard to case, the first match wins, and blanks around
+// names and values do not count. A value enclosed in one pair of quotes
+// (double or single) reads without them, so "x" and x read alike. Lines
+// that are neither (comments starting with ';', blank lines, text before
+// the first section) are kept as they are, and so is everything a write
+// does not touch. Files are written with CR LF line ends and replaced
+// atomically.
 #pragma once
 
 #include <string>
@@ -24,9 +26,10 @@ class ProfileFile {
   // Reads `path`; a missing or unreadable file gives an empty profile.
   static ProfileFile load(const std::string& path);
 
-  // The value of `key` in `section`, or `defaultValue` when either is
-  // missing, cut to bufferSize - 1 characters the way a fixed buffer of
-  // `bufferSize` characters holds it (bufferSize 0 gives an empty text).
+  // The value of `key` in `section`, or `defaultValue` without its trailing
+  // blanks when either is missing or the key has no value; cut to
+  // bufferSize - 1 characters the way a fixed buffer of `bufferSize`
+  // characters holds it (bufferSize 0 gives an empty text).
   std::string get(std::string_view section, std::string_view key, std::string_view defaultValue,
                   size_t bufferSize) const;
 
