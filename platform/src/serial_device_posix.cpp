@@ -435,6 +435,13 @@ void SerialDevice::cancelWait() {
   }
 }
 
+void SerialDevice::clearCancel() {
+  if (!impl_ || impl_->wakeRead < 0) return;
+  char drain[16];
+  while (::read(impl_->wakeRead, drain, sizeof drain) > 0) {
+  }
+}
+
 std::vector<int> listComPorts() {
   std::vector<int> ports;
   for (int com = 1; com <= 256; ++com) {

@@ -527,6 +527,9 @@ int32_t PortWatch(int32_t port, EventNotify notify, void* window, uint32_t messa
   // One runs: still waiting, or this is its notify calling.
   if (p.watcher.running || t_watcherOf == &p) return 1;
   if (p.watcher.thread.joinable()) p.watcher.thread.join();  // an earlier watcher, ended or in its notify
+  // A stop that came as the earlier watcher's event ended its wait must not
+  // end this one at once.
+  p.device->clearCancel();
   p.watcher.running = true;
   try {
     // Windows gives the watcher a small stack and a raised priority; a plain

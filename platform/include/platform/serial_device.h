@@ -106,6 +106,9 @@ class SerialDevice {
   // limit; fired = 0).
   int waitEvent(uint32_t mask, uint32_t& fired, int timeoutMs);
   void cancelWait();
+  // Forgets a cancelWait that found no wait to end (an event ended the wait
+  // first). Only while no wait runs: before a new waiter starts.
+  void clearCancel();
 
   // Closes the device; returns 0 or the error of the close.
   int close();
