@@ -137,13 +137,15 @@ int32_t candidates(int32_t* out) {
   return c.count;
 }
 
+void clearCandidates() {
+  Candidates& c = candidateList();
+  std::lock_guard lock(c.mutex);
+  c.count = 0;
+}
+
 int32_t listActiveComPorts(int32_t* out) {
   if (!out) return TLV_DSU_BAD_ARGUMENT;
-  {
-    Candidates& c = candidateList();
-    std::lock_guard lock(c.mutex);
-    c.count = 0;
-  }
+  clearCandidates();
   enumerateCandidates();
   const int32_t count = candidates(out);
   return count == 0 ? 0 : count + 1;

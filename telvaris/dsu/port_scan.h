@@ -18,6 +18,7 @@ constexpr int32_t kMaxCandidates = 256;
 int32_t enumerateCandidates();
 // A copy of the list (at most kMaxCandidates entries); its count.
 int32_t candidates(int32_t* out);
+void clearCandidates();
 // Empties the list, enumerates, copies the numbers to `out` (256 entries):
 // 0 when no port exists, else the count plus one (ListActiveCOMPorts).
 int32_t listActiveComPorts(int32_t* out);
