@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -379,10 +380,13 @@ class Simulator {
   }
 
   // The line goes dead: a cut, or a hang-up after the bytes asked for.
-  bool lineEnds() {
+  // `beforehand` runs first, with what was queued before the cut.
+  template <typename Beforehand>
+  bool lineEndsAfter(Beforehand beforehand) {
     if (!(cutDue_ || hangUpDue_) || hungUp_) return false;
     hungUp_ = true;
     stream_.stop();
+    if (cutDue_) beforehand();
     queue_.clear();
     return true;
   }
@@ -412,6 +416,19 @@ class Simulator {
   bool overflowReported_ = false;
 };
 
+// Waits (at most two seconds) until the reader at the far end has taken
+// what is queued for it.
+void waitUntilTaken(const std::string& farPath) {
+  const int fd = ::open(farPath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  const auto until = Clock::now() + std::chrono::seconds(2);
+  int queued = 0;
+  while (Clock::now() < until && ::ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::close(fd);
+}
+
 int runPty(const Options& o, Simulator& sim) {
   const std::string root = o.root.empty() ? platform::telvarisRoot() : o.root;
   std::optional<platform::PseudoTerminal> wire;
@@ -438,7 +455,12 @@ int runPty(const Options& o, Simulator& sim) {
       if (got > 0) sim.received(chunk, static_cast<size_t>(got));
     }
     sim.pump();
-    if (sim.lineEnds()) {
+    if (sim.lineEndsAfter([&] {
+          // What went out before the cut reaches the reader: a hang-up
+          // empties the far end's queue.
+          sim.flushTo(fd);
+          waitUntilTaken(wire->farPath());
+        })) {
       wire->hangUp();
       alive = false;
       say("line hung up");
@@ -493,7 +515,7 @@ int runTcp(const Options& o, Simulator& sim) {
       if (got > 0) sim.received(chunk, static_cast<size_t>(got));
     }
     sim.pump();
-    if (sim.lineEnds()) {
+    if (sim.lineEndsAfter([&] { sim.flushTo(client); })) {
       dropClient("client dropped");
       continue;
     }
@@ -545,22 +567,25 @@ int runMqtt(const Options& o, Simulator& sim) {
       MQTTClient_freeMessage(&message);
     }
     if (topic) MQTTClient_free(topic);
-    sim.pump();
-    if (sim.lineEnds()) say("stream ended");
     // Whole messages of so many packets; what is left waits for more (or
     // goes at once when the stream has stopped).
-    const size_t chunk = static_cast<size_t>(o.packetsPerMessage) * static_cast<size_t>(sim.unit().packetLength());
-    std::string& queue = sim.queue();
-    while (!queue.empty() && (queue.size() >= chunk || !sim.stream().running())) {
-      const size_t n = std::min(chunk, queue.size());
-      MQTTClient_deliveryToken token = 0;
-      rc = MQTTClient_publish(client, o.streamTopic.c_str(), static_cast<int>(n), queue.data(), 0, 0, &token);
-      if (rc != MQTTCLIENT_SUCCESS) {
-        std::fprintf(stderr, "dsu-sim: publish failed (code %d)\n", rc);
-        break;
+    auto publishQueued = [&] {
+      const size_t chunk = static_cast<size_t>(o.packetsPerMessage) * static_cast<size_t>(sim.unit().packetLength());
+      std::string& queue = sim.queue();
+      while (!queue.empty() && (queue.size() >= chunk || !sim.stream().running())) {
+        const size_t n = std::min(chunk, queue.size());
+        MQTTClient_deliveryToken token = 0;
+        rc = MQTTClient_publish(client, o.streamTopic.c_str(), static_cast<int>(n), queue.data(), 0, 0, &token);
+        if (rc != MQTTCLIENT_SUCCESS) {
+          std::fprintf(stderr, "dsu-sim: publish failed (code %d)\n", rc);
+          break;
+        }
+        queue.erase(0, n);
       }
-      queue.erase(0, n);
-    }
+    };
+    sim.pump();
+    if (sim.lineEndsAfter(publishQueued)) say("stream ended");
+    publishQueued();
     if (!MQTTClient_isConnected(client)) {
       std::fprintf(stderr, "dsu-sim: lost the broker\n");
       break;
