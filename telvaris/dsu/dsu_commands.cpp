@@ -53,8 +53,8 @@ int32_t publishSignal(Signal signal, StopToken& stop) {
   return telvaris::atBoundary(int32_t {TLV_DSU_NO_MEMORY}, [&] {
     const TransferSettings road = transferSettings();
     const std::string& payload = signal == Signal::kStop ? road.stopPayload : road.startPayload;
-    const int32_t result = net::mqtt::publishBytes(road.publishTopic.c_str(), payload.data(),
-                                                   static_cast<int32_t>(payload.size()));
+    const int32_t result =
+        net::mqtt::publishBytes(road.publishTopic.c_str(), payload.data(), static_cast<int32_t>(payload.size()));
     if (signal == Signal::kStart) stop.sleepFor(kBytePauseMs);
     return result == 0 ? int32_t {TLV_DSU_OK} : int32_t {TLV_DSU_PORT_FAILED};
   });
@@ -63,10 +63,13 @@ int32_t publishSignal(Signal signal, StopToken& stop) {
 int32_t sendSignal(Signal signal, int32_t port, StopToken& stop) {
   log("%s", signal == Signal::kStop ? "Sending 'NO CARRIER'\n" : "Sending 'RING'\n");
   switch (transferMode()) {
-    case kSerial: return putSerialSignal(signal, port, stop);
+    case kSerial:
+      return putSerialSignal(signal, port, stop);
     case kMqtt:
-    case kRelay: return publishSignal(signal, stop);
-    default: return TLV_DSU_OK;  // TCP/IP: the peer streams unasked
+    case kRelay:
+      return publishSignal(signal, stop);
+    default:
+      return TLV_DSU_OK;  // TCP/IP: the peer streams unasked
   }
 }
 
@@ -166,10 +169,18 @@ int32_t programDsu(int32_t command, int32_t value, int32_t persist) {
   if (command == 1) {
     char code;
     switch (value) {
-      case 2: code = '0'; break;
-      case 4: code = '1'; break;
-      case 6: code = '2'; break;
-      case 8: code = '3'; break;
+      case 2:
+        code = '0';
+        break;
+      case 4:
+        code = '1';
+        break;
+      case 6:
+        code = '2';
+        break;
+      case 8:
+        code = '3';
+        break;
       default:
         log("Invalid channel value '%d' passed to ProgramDSU\n", value);
         return finish(TLV_DSU_BAD_CHANNELS);
@@ -182,10 +193,18 @@ int32_t programDsu(int32_t command, int32_t value, int32_t persist) {
   } else if (command == 2) {
     char code;
     switch (value) {
-      case 256: code = '8'; break;
-      case 512: code = '4'; break;
-      case 1024: code = '2'; break;
-      case 2048: code = '1'; break;
+      case 256:
+        code = '8';
+        break;
+      case 512:
+        code = '4';
+        break;
+      case 1024:
+        code = '2';
+        break;
+      case 2048:
+        code = '1';
+        break;
       default:
         log("Invalid Sample Rate %d passed to ProgramDSU\n", value);
         return finish(TLV_DSU_BAD_RATE);
@@ -237,8 +256,8 @@ ReplyReader serialReplies(int32_t port, uint8_t* buffer, size_t capacity) {
   reader.buffer = buffer;
   reader.capacity = capacity;
   reader.receive = [port](uint8_t* into, size_t size) {
-    const int32_t limit = size > static_cast<size_t>(kReceiveQueueSize) ? kReceiveQueueSize
-                                                                          : static_cast<int32_t>(size);
+    const int32_t limit =
+        size > static_cast<size_t>(kReceiveQueueSize) ? kReceiveQueueSize : static_cast<int32_t>(size);
     return reportError(wire::gets(port, into, limit));
   };
   return reader;
@@ -276,10 +295,18 @@ void identificationReport(int32_t port, ReplyReader& replies, StopToken& stop) {
   if (replyFor(replies, got, 'A')) {
     log("DSU reports protocol is set to ");
     switch (reply[6]) {
-      case '8': logMore("Telvaris\n"); break;
-      case '9': logMore("IBVA\n"); break;
-      case '3': logMore("OPENEEG\n"); break;
-      default: logMore("Unknown Protocol\n"); break;
+      case '8':
+        logMore("Telvaris\n");
+        break;
+      case '9':
+        logMore("IBVA\n");
+        break;
+      case '3':
+        logMore("OPENEEG\n");
+        break;
+      default:
+        logMore("Unknown Protocol\n");
+        break;
     }
   } else {
     log("readProtocol: no data returned\n");
@@ -289,11 +316,21 @@ void identificationReport(int32_t port, ReplyReader& replies, StopToken& stop) {
   if (replyFor(replies, got, '9')) {
     log("DSU reports packet length set to ");
     switch (reply[6]) {
-      case '0': logMore("5 (2 Ports)\n"); break;
-      case '1': logMore("8 (4 Ports)\n"); break;
-      case '2': logMore("11 (6 Ports)\n"); break;
-      case '3': logMore("14 (8 Ports)\n"); break;
-      default: logMore("Unknown packet length (%d)\n", reply[6]); break;
+      case '0':
+        logMore("5 (2 Ports)\n");
+        break;
+      case '1':
+        logMore("8 (4 Ports)\n");
+        break;
+      case '2':
+        logMore("11 (6 Ports)\n");
+        break;
+      case '3':
+        logMore("14 (8 Ports)\n");
+        break;
+      default:
+        logMore("Unknown packet length (%d)\n", reply[6]);
+        break;
     }
   } else {
     log("readPacketLength : no data returned\n");
@@ -303,10 +340,18 @@ void identificationReport(int32_t port, ReplyReader& replies, StopToken& stop) {
   if (replyFor(replies, got, '9')) {
     log("DSU reports sample rate set to ");
     switch (reply[6]) {
-      case '4': logMore("512\n"); break;
-      case '8': logMore("256\n"); break;
-      case '2': logMore("1024\n"); break;
-      default: logMore("Unknown (%c%c)\n", reply[5], reply[6]); break;
+      case '4':
+        logMore("512\n");
+        break;
+      case '8':
+        logMore("256\n");
+        break;
+      case '2':
+        logMore("1024\n");
+        break;
+      default:
+        logMore("Unknown (%c%c)\n", reply[5], reply[6]);
+        break;
     }
   }
 

@@ -14,14 +14,14 @@ constexpr int32_t kReceiveQueueSize = 430080;
 constexpr int32_t kTransmitQueueSize = 1024;
 
 struct LinkSettings {
-  std::atomic<int32_t> hintPort {0};       // port index tried first; 0: no hint
-  std::atomic<int32_t> scanOverride {0};   // 1: take hintPort without testing
-  std::atomic<int32_t> baudCode {9};       // serial layer baud code (9: 115200) or a literal rate
-  std::atomic<int32_t> packetLength {14};  // P3 packet length; also the port test's threshold
-  std::atomic<int32_t> scanDelayMs {200};  // first-byte wait and the pause before collecting
+  std::atomic<int32_t> hintPort {0};           // port index tried first; 0: no hint
+  std::atomic<int32_t> scanOverride {0};       // 1: take hintPort without testing
+  std::atomic<int32_t> baudCode {9};           // serial layer baud code (9: 115200) or a literal rate
+  std::atomic<int32_t> packetLength {14};      // P3 packet length; also the port test's threshold
+  std::atomic<int32_t> scanDelayMs {200};      // first-byte wait and the pause before collecting
   std::atomic<int32_t> scanPortWaitMs {2000};  // settling time before the start signal
-  std::atomic<int32_t> sendingMode {1};    // 0 burst, other single-step
-  std::atomic<int32_t> earlyV3 {0};        // 1: signals begin with a line feed
+  std::atomic<int32_t> sendingMode {1};        // 0 burst, other single-step
+  std::atomic<int32_t> earlyV3 {0};            // 1: signals begin with a line feed
   std::atomic<int32_t> rate512Requested {0};
   std::atomic<int32_t> firstPort {1};      // stored only
   std::atomic<int32_t> lastPort {50};      // stored only

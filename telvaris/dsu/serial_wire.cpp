@@ -75,8 +75,7 @@ bool isOpen(int32_t port) {
 int32_t setTimeOuts(int32_t port, uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
                     uint32_t writeMultiplier, uint32_t writeConstant) {
   return locked([&] {
-    return comports::PortSetTimeOuts(port, readInterval, readMultiplier, readConstant, writeMultiplier,
-                                     writeConstant);
+    return comports::PortSetTimeOuts(port, readInterval, readMultiplier, readConstant, writeMultiplier, writeConstant);
   });
 }
 
@@ -84,9 +83,15 @@ int32_t parms(int32_t port, int32_t parity, int32_t stopBits, int32_t dataBits) 
   return locked([&] { return comports::PortParms(port, parity, stopBits, dataBits); });
 }
 
-int32_t baud(int32_t port, int32_t rate) { return locked([&] { return comports::PortBaud(port, rate); }); }
-int32_t dtr(int32_t port, int32_t command) { return locked([&] { return comports::PortDTR(port, command); }); }
-int32_t rts(int32_t port, int32_t command) { return locked([&] { return comports::PortRTS(port, command); }); }
+int32_t baud(int32_t port, int32_t rate) {
+  return locked([&] { return comports::PortBaud(port, rate); });
+}
+int32_t dtr(int32_t port, int32_t command) {
+  return locked([&] { return comports::PortDTR(port, command); });
+}
+int32_t rts(int32_t port, int32_t command) {
+  return locked([&] { return comports::PortRTS(port, command); });
+}
 
 int32_t send(int32_t port, const void* bytes, int32_t count) {
   return locked([&] { return comports::PortSendBytes(port, bytes, count); });
@@ -96,8 +101,14 @@ int32_t gets(int32_t port, void* buffer, int32_t size) {
   return locked([&] { return comports::PortGets(port, buffer, size); });
 }
 
-int32_t readByte(int32_t port) { return locked([&] { return comports::PortReadByte(port); }); }
-int32_t flushRx(int32_t port) { return locked([&] { return comports::PortFlushRx(port); }); }
-int32_t flushTx(int32_t port) { return locked([&] { return comports::PortFlushTx(port); }); }
+int32_t readByte(int32_t port) {
+  return locked([&] { return comports::PortReadByte(port); });
+}
+int32_t flushRx(int32_t port) {
+  return locked([&] { return comports::PortFlushRx(port); });
+}
+int32_t flushTx(int32_t port) {
+  return locked([&] { return comports::PortFlushTx(port); });
+}
 
 }  // namespace dsu::wire

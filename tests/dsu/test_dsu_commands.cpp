@@ -51,8 +51,7 @@ class DsuCommands : public dsutest::DsuLinkTest {
     std::filesystem::create_symlink(root.file("nothing"), root.file("dosdevices/com" + std::to_string(com)));
   }
   static bool receivedExactly(const DsuSimulator& sim, const std::string& bytes) {
-    return fixtures::waitFor([&] { return sim.received().size() >= bytes.size(); }, 5000) &&
-           sim.received() == bytes;
+    return fixtures::waitFor([&] { return sim.received().size() >= bytes.size(); }, 5000) && sim.received() == bytes;
   }
 };
 
@@ -223,9 +222,9 @@ TEST_F(DsuCommands, SetDsuProtocolForEachProtocolKeepsItsPortButNeverBlocksTheNe
   ASSERT_EQ(SetComPorts(0, 1, 50, 8), TLV_DSU_OK);
   EXPECT_EQ(SetDSUProtocol(0, 2), TLV_DSU_PORT_FAILED);
   const auto log = this->log();
-  for (const char* line : {"Setting protocol to=2 on COM5", "Altering Protocol type: WA0009", "Altering TimeBase: WA0180",
-                           "Altering Protocol type: WA0003", "Setting protocol to=2 on COM9",
-                           "Failed to communicate with DSU. RC=-103"}) {
+  for (const char* line :
+       {"Setting protocol to=2 on COM5", "Altering Protocol type: WA0009", "Altering TimeBase: WA0180",
+        "Altering Protocol type: WA0003", "Setting protocol to=2 on COM9", "Failed to communicate with DSU. RC=-103"}) {
     EXPECT_EQ(countMatching(log, line), 1u) << line;
   }
 }
@@ -238,17 +237,16 @@ TEST_F(DsuCommands, IdentificationReportAgainstTheSimulatorAndASilentUnit) {
     dsu::ReplyReader replies = dsu::serialReplies(kPort, buffer, sizeof buffer);
     dsu::identificationReport(kPort, replies, dsu::sessionStop());
     EXPECT_EQ(sim.received(), kStop + STX + "RA00" + LF + STX + "R971" + LF + STX + "R9A0" + LF + STX + "IDENT" + LF);
-    const std::vector<std::string> expected = {
-        "Sending 'NO CARRIER'",
-        "Telvaris command 'RA00' issued",
-        "DSU reports protocol is set to Telvaris",
-        "Telvaris command 'R971' issued",
-        "DSU reports packet length set to 14 (8 Ports)",
-        "Telvaris command 'R9A0' issued",
-        "DSU reports sample rate set to 256",
-        "Telvaris command 'IDENT' issued",
-        "DSU Identification:",
-        "dsu-sim DSU simulator (P3 stream)"};
+    const std::vector<std::string> expected = {"Sending 'NO CARRIER'",
+                                               "Telvaris command 'RA00' issued",
+                                               "DSU reports protocol is set to Telvaris",
+                                               "Telvaris command 'R971' issued",
+                                               "DSU reports packet length set to 14 (8 Ports)",
+                                               "Telvaris command 'R9A0' issued",
+                                               "DSU reports sample rate set to 256",
+                                               "Telvaris command 'IDENT' issued",
+                                               "DSU Identification:",
+                                               "dsu-sim DSU simulator (P3 stream)"};
     EXPECT_EQ(dsutest::messagesFrom(log(), "Sending 'NO CARRIER'"), expected);
 
     // The unit reprogrammed: each answer read anew.

@@ -52,17 +52,25 @@ TEST(DsuSimProtocol, FramesInAnyPiecesAndTheUnitsAnswers) {
             (std::vector<std::string> {"IDENT", "R9A0"}));
 
   dsusim::Unit unit(14, 256, "unit 9");
-  EXPECT_EQ(unit.handle("R971").reply, "\x02" "A97103\n");
-  EXPECT_EQ(unit.handle("RA00").reply, "\x02" "AA0008\n");
+  EXPECT_EQ(unit.handle("R971").reply,
+            "\x02"
+            "A97103\n");
+  EXPECT_EQ(unit.handle("RA00").reply,
+            "\x02"
+            "AA0008\n");
   EXPECT_EQ(unit.handle("W97102").action, dsusim::Action::kReconfigured);
   EXPECT_EQ(unit.packetLength(), 11);
   EXPECT_EQ(unit.handle("W97107").action, dsusim::Action::kNone);  // refused
   EXPECT_EQ(unit.packetLength(), 11);
   EXPECT_EQ(unit.handle("W9A004").action, dsusim::Action::kReconfigured);
   EXPECT_EQ(unit.sampleRate(), 512);
-  EXPECT_EQ(unit.handle("R9A0").reply, "\x02" "A9A004\n");
+  EXPECT_EQ(unit.handle("R9A0").reply,
+            "\x02"
+            "A9A004\n");
   EXPECT_EQ(unit.handle("WA0009").reply, "");  // writes are not answered
-  EXPECT_EQ(unit.handle("RA00").reply, "\x02" "AA0009\n");
+  EXPECT_EQ(unit.handle("RA00").reply,
+            "\x02"
+            "AA0009\n");
   EXPECT_EQ(unit.handle("IDENT").reply, "unit 9");
   EXPECT_EQ(unit.handle("RING").action, dsusim::Action::kStartStream);
   EXPECT_EQ(unit.handle("NO CARRIER").action, dsusim::Action::kStopStream);
@@ -139,10 +147,32 @@ TEST_F(DsuSimProgram, HelpNamesEveryOptionAndBadArgumentsAreRefused) {
   ASSERT_TRUE(help.waitExit(10000, &status));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   const std::string text = fixtures::readFile(out);
-  for (const char* option : {"--com", "--tcp", "--mqtt", "--listen", "--stream", "--packets", "--length", "--rate",
-                             "--channel", "sine:", "noise:", "pulse:", "square:", "burst:", "flat:", "--replay",
-                             "--speed", "--record", "--framing-error-every", "--drop-byte-every", "--stall-ms",
-                             "--cut-after", "--hangup-after-bytes", "--answer-bytes", "IDENT", "RA00"}) {
+  for (const char* option : {"--com",
+                             "--tcp",
+                             "--mqtt",
+                             "--listen",
+                             "--stream",
+                             "--packets",
+                             "--length",
+                             "--rate",
+                             "--channel",
+                             "sine:",
+                             "noise:",
+                             "pulse:",
+                             "square:",
+                             "burst:",
+                             "flat:",
+                             "--replay",
+                             "--speed",
+                             "--record",
+                             "--framing-error-every",
+                             "--drop-byte-every",
+                             "--stall-ms",
+                             "--cut-after",
+                             "--hangup-after-bytes",
+                             "--answer-bytes",
+                             "IDENT",
+                             "RA00"}) {
     EXPECT_NE(text.find(option), std::string::npos) << option;
   }
   fixtures::ChildProcess bad;
@@ -183,7 +213,9 @@ TEST_F(DsuSimProgram, OnAComPortItIsListedAnswersAndStreamsAMinuteInSeconds) {
       30000))
       << got.size();
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
-  EXPECT_EQ(got.substr(0, 8), "\x02" "A97103\n");
+  EXPECT_EQ(got.substr(0, 8),
+            "\x02"
+            "A97103\n");
   size_t misframed = 0;
   for (size_t k = 0; k < minute / 14; ++k) {
     const auto byte = [&](size_t i) { return static_cast<uint8_t>(got[8 + 14 * k + i]); };

@@ -316,9 +316,15 @@ class Simulator {
   void obey(const std::string& frame) {
     const dsusim::Outcome outcome = unit_.handle(frame);
     switch (outcome.action) {
-      case dsusim::Action::kStartStream: startStream(outcome.note.c_str()); break;
-      case dsusim::Action::kStopStream: stopStream(outcome.note.c_str()); break;
-      default: say("%s", outcome.note.c_str()); break;
+      case dsusim::Action::kStartStream:
+        startStream(outcome.note.c_str());
+        break;
+      case dsusim::Action::kStopStream:
+        stopStream(outcome.note.c_str());
+        break;
+      default:
+        say("%s", outcome.note.c_str());
+        break;
     }
     queue_ += outcome.reply;
   }
@@ -333,9 +339,10 @@ class Simulator {
   }
 
   void stopStream(const char* why) {
-    if (stream_.running()) say("%s: stream stopped after %llu packets", why,
-                               static_cast<unsigned long long>(stream_.packets()));
-    else say("%s: not streaming", why);
+    if (stream_.running())
+      say("%s: stream stopped after %llu packets", why, static_cast<unsigned long long>(stream_.packets()));
+    else
+      say("%s: not streaming", why);
     stream_.stop();
     queue_.clear();  // what the unit still had queued goes with the stream
   }
@@ -498,7 +505,8 @@ int runTcp(const Options& o, Simulator& sim) {
     say("%s", why);
   };
   while (!g_stop) {
-    pollfd p[2] = {{listener, POLLIN, 0}, {client, static_cast<short>(POLLIN | (sim.queue().empty() ? 0 : POLLOUT)), 0}};
+    pollfd p[2] = {{listener, POLLIN, 0},
+                   {client, static_cast<short>(POLLIN | (sim.queue().empty() ? 0 : POLLOUT)), 0}};
     ::poll(p, client >= 0 ? 2 : 1, sim.waitMs());
     if (client < 0 && (p[0].revents & POLLIN)) {
       client = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);

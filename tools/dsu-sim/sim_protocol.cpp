@@ -9,21 +9,31 @@ constexpr size_t kLongestFrame = 64;
 
 char channelCode(int length) {
   switch (length) {
-    case 5: return '0';
-    case 8: return '1';
-    case 11: return '2';
-    case 14: return '3';
-    default: return '4';  // the 32-channel unit has no code of the four
+    case 5:
+      return '0';
+    case 8:
+      return '1';
+    case 11:
+      return '2';
+    case 14:
+      return '3';
+    default:
+      return '4';  // the 32-channel unit has no code of the four
   }
 }
 
 char rateCode(int rate) {
   switch (rate) {
-    case 256: return '8';
-    case 512: return '4';
-    case 1024: return '2';
-    case 2048: return '1';
-    default: return '0';
+    case 256:
+      return '8';
+    case 512:
+      return '4';
+    case 1024:
+      return '2';
+    case 2048:
+      return '1';
+    default:
+      return '0';
   }
 }
 
@@ -91,7 +101,10 @@ Outcome Unit::handle(const std::string& frame) {
   } else if (frame.size() == 4 && frame[0] == 'R') {
     const std::string reg = frame.substr(1);
     const std::string value = registerValue(reg);
-    out.reply = "\x02" "A" + reg + value + "\n";
+    out.reply =
+        "\x02"
+        "A" +
+        reg + value + "\n";
     out.note = frame + ": answered " + reg + " = " + value;
   } else if (frame.size() == 6 && frame[0] == 'W') {
     const std::string reg = frame.substr(1, 3);
@@ -110,11 +123,20 @@ Outcome Unit::handle(const std::string& frame) {
     } else if (reg == "9A0") {
       int rate = 0;
       switch (value[1]) {
-        case '8': rate = 256; break;
-        case '4': rate = 512; break;
-        case '2': rate = 1024; break;
-        case '1': rate = 2048; break;
-        default: break;
+        case '8':
+          rate = 256;
+          break;
+        case '4':
+          rate = 512;
+          break;
+        case '2':
+          rate = 1024;
+          break;
+        case '1':
+          rate = 2048;
+          break;
+        default:
+          break;
       }
       if (value[0] != '0' || rate == 0) {
         out.note = frame + ": refused (no such sample rate)";

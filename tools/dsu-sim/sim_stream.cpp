@@ -39,8 +39,8 @@ std::string Stream::nextPacket() {
                          : usual.sample(c, sampleIndex_);
     }
     packet.resize(static_cast<size_t>(length_));
-    if (!p3synth::encodePacket(reinterpret_cast<uint8_t*>(packet.data()), length_,
-                               static_cast<int>(total_ % 64), 0, values)) {
+    if (!p3synth::encodePacket(reinterpret_cast<uint8_t*>(packet.data()), length_, static_cast<int>(total_ % 64), 0,
+                               values)) {
       packet.clear();  // a length no P3 packet has: nothing to send
     }
   }

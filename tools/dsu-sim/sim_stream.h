@@ -45,8 +45,8 @@ class Stream {
   // When the next packet falls due.
   Clock::time_point nextDue() const;
 
-  uint64_t packets() const { return packets_; }     // in this stream
-  uint64_t allPackets() const { return total_; }    // since the program started
+  uint64_t packets() const { return packets_; }   // in this stream
+  uint64_t allPackets() const { return total_; }  // since the program started
   // True once the packets before a cut have gone out.
   bool cutDue() const { return cutDue_; }
 

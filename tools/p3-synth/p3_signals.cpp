@@ -80,11 +80,26 @@ bool parseSignal(const std::string& text, Signal& out, std::string& error) {
   }
   switch (s.kind) {
     case SignalKind::kSine:
-    case SignalKind::kSquare: s.frequency = values[0]; s.amplitude = values[1]; break;
-    case SignalKind::kNoise: s.amplitude = values[0]; break;
-    case SignalKind::kPulse: s.frequency = values[0] / 60.0; s.amplitude = values[1]; break;
-    case SignalKind::kBurst: s.frequency = values[0]; s.amplitude = values[1]; s.period = values[2]; break;
-    case SignalKind::kFlat: s.offset = values[0]; s.amplitude = 0; break;
+    case SignalKind::kSquare:
+      s.frequency = values[0];
+      s.amplitude = values[1];
+      break;
+    case SignalKind::kNoise:
+      s.amplitude = values[0];
+      break;
+    case SignalKind::kPulse:
+      s.frequency = values[0] / 60.0;
+      s.amplitude = values[1];
+      break;
+    case SignalKind::kBurst:
+      s.frequency = values[0];
+      s.amplitude = values[1];
+      s.period = values[2];
+      break;
+    case SignalKind::kFlat:
+      s.offset = values[0];
+      s.amplitude = 0;
+      break;
   }
   if (s.frequency < 0 || s.period <= 0) {
     error = "frequencies must not be negative, periods must be positive";
@@ -97,12 +112,14 @@ bool parseSignal(const std::string& text, Signal& out, std::string& error) {
 double signalValue(const Signal& s, double t, int channel, uint64_t seed) {
   const double angle = 2.0 * std::numbers::pi * s.frequency * t;
   switch (s.kind) {
-    case SignalKind::kSine: return s.offset + s.amplitude * std::sin(angle);
-    case SignalKind::kSquare: return s.offset + (std::sin(angle) >= 0 ? s.amplitude : -s.amplitude);
+    case SignalKind::kSine:
+      return s.offset + s.amplitude * std::sin(angle);
+    case SignalKind::kSquare:
+      return s.offset + (std::sin(angle) >= 0 ? s.amplitude : -s.amplitude);
     case SignalKind::kNoise: {
       // Keyed by the time itself, so a value does not depend on what came before.
-      const uint64_t key = mix(seed ^ mix(static_cast<uint64_t>(channel) << 40 ^
-                                          static_cast<uint64_t>(std::llround(t * 1e6))));
+      const uint64_t key =
+          mix(seed ^ mix(static_cast<uint64_t>(channel) << 40 ^ static_cast<uint64_t>(std::llround(t * 1e6))));
       const double unit = static_cast<double>(key >> 11) / 9007199254740992.0;  // [0, 1)
       return s.offset + s.amplitude * (2.0 * unit - 1.0);
     }
@@ -117,7 +134,8 @@ double signalValue(const Signal& s, double t, int channel, uint64_t seed) {
       const bool on = static_cast<int64_t>(std::floor(t / s.period)) % 2 == 0;
       return s.offset + (on ? s.amplitude * std::sin(angle) : 0.0);
     }
-    case SignalKind::kFlat: return s.offset;
+    case SignalKind::kFlat:
+      return s.offset;
   }
   return s.offset;
 }

@@ -23,7 +23,7 @@ struct Signal {
   SignalKind kind = SignalKind::kSine;
   double frequency = 10.0;  // Hz; for a pulse, beats a second
   double amplitude = 300.0;
-  double period = 3.0;      // burst: seconds on, then as many off
+  double period = 3.0;  // burst: seconds on, then as many off
   double offset = 512.0;
 };
 
