@@ -301,7 +301,9 @@ TLV_API int32_t TLV_CALL TerminateCloudClient(void);
  * SetSampleRateTo512Hz) from one thread at a time, before a session starts.
  * SendCommandToDSU, programDSU and SetDSUProtocol run on the caller's
  * thread and may be called while the session's read thread reads the same
- * port: the library orders their writes and its reads. ListActiveCOMPorts,
+ * port: the library orders their writes and its reads (programDSU and
+ * SetDSUProtocol open the hint port themselves; the port a session holds
+ * gives them TLV_DSU_PORT_FAILED). ListActiveCOMPorts,
  * ActiveComPort and GetSerialSendingMode from any thread.
  * ---------------------------------------------------------------------- */
 

@@ -221,6 +221,12 @@ TEST_F(DsuCommands, SetDsuProtocolForEachProtocolKeepsItsPortButNeverBlocksTheNe
   leadNowhere(9);
   ASSERT_EQ(SetComPorts(0, 1, 50, 8), TLV_DSU_OK);
   EXPECT_EQ(SetDSUProtocol(0, 2), TLV_DSU_PORT_FAILED);
+  // The port a session holds is not taken from it.
+  takeSessionPort(kPort);
+  ASSERT_EQ(SetComPorts(0, 1, 50, kPort), TLV_DSU_OK);
+  EXPECT_EQ(programDSU(0, 1, 4, 0), TLV_DSU_PORT_FAILED);
+  EXPECT_TRUE(dsu::wire::held(kPort));
+  EXPECT_EQ(sim.received(), expected);
   const auto log = this->log();
   for (const char* line :
        {"Setting protocol to=2 on COM5", "Altering Protocol type: WA0009", "Altering TimeBase: WA0180",
