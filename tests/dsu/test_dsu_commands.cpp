@@ -123,9 +123,11 @@ TEST_F(DsuCommands, StartAndStopSignalsOnEachRoad) {
   EXPECT_TRUE(sim.waitForOutput("NO CARRIER: stream stopped after"));
   dsu::linkSettings().earlyV3 = 0;
   EXPECT_EQ(dsu::sendStopSignal(kPort, pace), TLV_DSU_OK);  // the stream ends before the port is taken away
+  EXPECT_TRUE(sim.waitForReceived(30));
 
   // TCP/IP: logged, nothing sent.
   const size_t sent = sim.received().size();
+  EXPECT_EQ(sent, 30u);
   SetDataTransferMode(1, "127.0.0.1", 9, "", "", "", "", "", "");
   EXPECT_EQ(dsu::sendStartSignal(kPort, pace), TLV_DSU_OK);
   EXPECT_EQ(SendCommandToDSU("R971", 4), TLV_DSU_OK);
@@ -165,25 +167,28 @@ TEST_F(DsuCommands, ProgramDsuGoodAndBadValuesWithAndWithoutPersist) {
   ASSERT_EQ(SetComPorts(0, 1, 50, kPort), TLV_DSU_OK);
   std::string expected;
 
-  EXPECT_EQ(programDSU(0, 1, 6, 0), TLV_DSU_OK);
-  expected += kStop + STX + "W97102" + LF;
-  EXPECT_EQ(programDSU(0, 1, 8, 1), TLV_DSU_OK);
-  expected += kStop + STX + "W97103" + LF + STX + "WA0003" + LF;
-  EXPECT_EQ(programDSU(0, 2, 512, 1), TLV_DSU_OK);
-  expected += kStop + STX + "W9A004" + LF + STX + "WA0104" + LF;
-  EXPECT_EQ(programDSU(0, 2, 2048, 0), TLV_DSU_OK);
-  expected += kStop + STX + "W9A001" + LF;
+  // Each call's bytes are let reach the unit before the next: a stop signal
+  // empties the transmit queue, and a pseudo-terminal's reaches into the
+  // far end's unread bytes.
+  const auto call = [&](int32_t result, const std::string& bytes) {
+    expected += bytes;
+    return result == TLV_DSU_OK && receivedExactly(sim, expected);
+  };
+  EXPECT_TRUE(call(programDSU(0, 1, 6, 0), kStop + STX + "W97102" + LF)) << sim.received();
+  EXPECT_TRUE(call(programDSU(0, 1, 8, 1), kStop + STX + "W97103" + LF + STX + "WA0003" + LF)) << sim.received();
+  EXPECT_TRUE(call(programDSU(0, 2, 512, 1), kStop + STX + "W9A004" + LF + STX + "WA0104" + LF)) << sim.received();
+  EXPECT_TRUE(call(programDSU(0, 2, 2048, 0), kStop + STX + "W9A001" + LF)) << sim.received();
   // Bad values: nothing beyond the stop signal, and the port is closed, so
   // the next call reaches the unit.
   EXPECT_EQ(programDSU(0, 1, 5, 0), TLV_DSU_BAD_CHANNELS);
+  EXPECT_TRUE(call(TLV_DSU_OK, kStop)) << sim.received();
   EXPECT_EQ(programDSU(0, 2, 300, 1), TLV_DSU_BAD_RATE);
+  EXPECT_TRUE(call(TLV_DSU_OK, kStop)) << sim.received();
   EXPECT_EQ(programDSU(0, 3, 8, 0), TLV_DSU_UNKNOWN_COMMAND);
-  expected += kStop + kStop + kStop;
+  EXPECT_TRUE(call(TLV_DSU_OK, kStop)) << sim.received();
   EXPECT_FALSE(dsu::wire::isOpen(kPort));
   SerialSendingMode(0);
-  EXPECT_EQ(programDSU(0, 1, 2, 0), TLV_DSU_OK);
-  expected += kStop + SOH + "W97100" + LF;
-  EXPECT_TRUE(receivedExactly(sim, expected)) << sim.received();
+  EXPECT_TRUE(call(programDSU(0, 1, 2, 0), kStop + SOH + "W97100" + LF)) << sim.received();
   EXPECT_TRUE(sim.waitForOutput("W97100: 2 channels, 5-byte packets"));
   EXPECT_TRUE(sim.waitForOutput("WA0104: stored A01 = 04"));
 
@@ -207,16 +212,16 @@ TEST_F(DsuCommands, ProgramDsuGoodAndBadValuesWithAndWithoutPersist) {
 TEST_F(DsuCommands, SetDsuProtocolForEachProtocolKeepsItsPortButNeverBlocksTheNextOpen) {
   DsuSimulator sim(dsutest::kSimulator, kCom);
   ASSERT_EQ(SetComPorts(0, 1, 50, kPort), TLV_DSU_OK);
-  EXPECT_EQ(SetDSUProtocol(0, 2), TLV_DSU_OK);
+  std::string expected;
+  const auto call = [&](int32_t result, const std::string& bytes) {
+    expected += bytes;  // let each call's bytes reach the unit before the next stop signal
+    return result == TLV_DSU_OK && receivedExactly(sim, expected);
+  };
+  EXPECT_TRUE(call(SetDSUProtocol(0, 2), kStop + STX + "WA0008" + LF + STX + "WA0108" + LF)) << sim.received();
   EXPECT_TRUE(dsu::wire::isOpen(kPort));
-  EXPECT_EQ(SetDSUProtocol(0, 3), TLV_DSU_OK);
-  EXPECT_EQ(SetDSUProtocol(0, 7), TLV_DSU_OK);
-  EXPECT_EQ(programDSU(0, 1, 4, 0), TLV_DSU_OK);
-  const std::string expected = kStop + STX + "WA0008" + LF + STX + "WA0108" + LF +  //
-                               kStop + STX + "WA0009" + LF + STX + "WA0180" + LF +  //
-                               kStop + STX + "WA0003" + LF + STX + "WA0108" + LF +  //
-                               kStop + STX + "W97101" + LF;
-  EXPECT_TRUE(receivedExactly(sim, expected)) << sim.received();
+  EXPECT_TRUE(call(SetDSUProtocol(0, 3), kStop + STX + "WA0009" + LF + STX + "WA0180" + LF)) << sim.received();
+  EXPECT_TRUE(call(SetDSUProtocol(0, 7), kStop + STX + "WA0003" + LF + STX + "WA0108" + LF)) << sim.received();
+  EXPECT_TRUE(call(programDSU(0, 1, 4, 0), kStop + STX + "W97101" + LF)) << sim.received();
 
   leadNowhere(9);
   ASSERT_EQ(SetComPorts(0, 1, 50, 8), TLV_DSU_OK);
@@ -259,6 +264,8 @@ TEST_F(DsuCommands, IdentificationReportAgainstTheSimulatorAndASilentUnit) {
     SendCommandToDSU("W97102", 6);
     SendCommandToDSU("W9A004", 6);
     SendCommandToDSU("WA0009", 6);
+    // (The report's stop signal empties the transmit queue.)
+    ASSERT_TRUE(sim.waitForOutput("WA0009: stored A00 = 09"));
     SetDebugMode(0, 0, nullptr);
     ASSERT_EQ(SetDebugMode(0, 1, logPath().c_str()), 0);
     dsu::identificationReport(kPort, replies, dsu::sessionStop());
@@ -273,6 +280,7 @@ TEST_F(DsuCommands, IdentificationReportAgainstTheSimulatorAndASilentUnit) {
     DsuSimulator sim(dsutest::kSimulator, kCom, {"--length", "50", "--rate", "300", "--ident", "unit 7"});
     takeSessionPort(kPort);
     SendCommandToDSU("WA0005", 6);
+    ASSERT_TRUE(sim.waitForOutput("WA0005: stored A00 = 05"));
     SetDebugMode(0, 0, nullptr);
     ASSERT_EQ(SetDebugMode(0, 1, logPath().c_str()), 0);
     dsu::ReplyReader replies = dsu::serialReplies(kPort, buffer, sizeof buffer);

@@ -428,10 +428,15 @@ class Simulator {
 void waitUntilTaken(const std::string& farPath) {
   const int fd = ::open(farPath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
+  // Written bytes reach the far end's queue a moment later: it must be
+  // seen empty twice, some time apart.
   const auto until = Clock::now() + std::chrono::seconds(2);
-  int queued = 0;
-  while (Clock::now() < until && ::ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  int emptyLooks = 0;
+  while (Clock::now() < until && emptyLooks < 2) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    int queued = 0;
+    if (::ioctl(fd, FIONREAD, &queued) != 0) break;
+    emptyLooks = queued > 0 ? 0 : emptyLooks + 1;
   }
   ::close(fd);
 }
