@@ -1,4 +1,10 @@
-# DSU acquisition: the debug log and version, and the data roads.
+# DSU acquisition: the debug log and version, the data roads, and the link
+# to the unit (settings, port scan, commands).
 target_sources(telvaris_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/debug_log.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/transfer_mode.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/transfer_mode.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/stop_token.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/serial_wire.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dsu_settings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dsu_commands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/port_scan.cpp)

@@ -294,8 +294,30 @@ TLV_API int32_t TLV_CALL TerminateCloudClient(void);
 /* ------------------------------------------------------------------------
  * DSU acquisition
  *
- * Threads: settings from one thread at a time, before a session starts.
+ * Ports are numbered from 0 (port index = COM number - 1); log lines print
+ * the COM number. Messages go to the debug log while it is on.
+ *
+ * Threads: the settings (SetDataTransferMode, SetComPorts to
+ * SetSampleRateTo512Hz) from one thread at a time, before a session starts.
+ * SendCommandToDSU, programDSU and SetDSUProtocol run on the caller's
+ * thread and may be called while the session's read thread reads the same
+ * port: the library orders their writes and its reads (programDSU and
+ * SetDSUProtocol open the hint port themselves; the port a session holds
+ * gives them TLV_DSU_PORT_FAILED). ListActiveCOMPorts,
+ * ActiveComPort and GetSerialSendingMode from any thread.
  * ---------------------------------------------------------------------- */
+
+/* Results of the DSU link's exports. */
+enum TlvDsuResult {
+  TLV_DSU_OK = 0,
+  TLV_DSU_BAD_ARGUMENT = -1,    /* nothing stored or sent */
+  TLV_DSU_UNKNOWN_COMMAND = -2, /* programDSU: command not 1 or 2 */
+  TLV_DSU_BAD_CHANNELS = -3,    /* programDSU: channels not 2, 4, 6 or 8 */
+  TLV_DSU_BAD_RATE = -4,        /* programDSU: rate not 256, 512, 1024 or 2048 */
+  TLV_DSU_PORT_FAILED = -5,     /* the port could not be opened, set up or written (the serial
+                                   layer's own code goes to the debug log) */
+  TLV_DSU_NO_MEMORY = -6        /* memory ran out; nothing sent */
+};
 
 /* The roads of the DSU stream, as SetDataTransferMode takes and returns them. */
 enum TlvTransferMode {
@@ -320,6 +342,91 @@ TLV_API int32_t TLV_CALL SetDataTransferMode(int32_t mode, const char* address, 
                                              const char* publishTopic, const char* subscribeTopic,
                                              const char* payloadFirst, const char* payloadSecond,
                                              const char* payloadLast);
+
+/* Stores the first and last port (kept, not used by the scan) and the hint:
+ * the port index the scan tests first; 0 means no hint. Returns
+ * TLV_DSU_OK, or TLV_DSU_BAD_ARGUMENT (nothing stored) when lastPort <
+ * firstPort or firstPort <= 0. */
+TLV_API int32_t TLV_CALL SetComPorts(int32_t reserved, int32_t firstPort, int32_t lastPort, int32_t hintPort);
+
+/* flag 1: the scan takes the hint port untested (set up, no signals).
+ * Returns TLV_DSU_OK. */
+TLV_API int32_t TLV_CALL OverrideCOMPortScan(int32_t reserved, int32_t flag);
+
+/* Writes the COM numbers (1-based, ascending) of the serial ports present
+ * to `ports`, which holds 256 entries. Returns 0 when there is none, else
+ * their count plus one; TLV_DSU_BAD_ARGUMENT for a NULL array;
+ * TLV_DSU_NO_MEMORY. */
+TLV_API int32_t TLV_CALL ListActiveCOMPorts(int32_t* ports);
+
+/* The port index the last scan chose (0 before any). */
+TLV_API int32_t TLV_CALL ActiveComPort(int32_t reserved);
+
+/* The scan's wait for a port's answer, 0 to 10000 ms (default 200).
+ * Returns TLV_DSU_OK, or TLV_DSU_BAD_ARGUMENT (unchanged) outside that
+ * range. */
+TLV_API int32_t TLV_CALL SetScanWaitTime(int32_t reserved, int32_t ms);
+
+/* The settling time after a port is set up, before the start signal
+ * (default 2000 ms); taken only when ms > 0. Returns the value in force
+ * after the call. */
+TLV_API int32_t TLV_CALL SetScanPortWaitTime(int32_t ms);
+
+/* The read thread's pause after each stored read (default 100 ms). Returns
+ * TLV_DSU_OK, or TLV_DSU_BAD_ARGUMENT (unchanged) when ms < 0. */
+TLV_API int32_t TLV_CALL ReadDelay(int32_t ms);
+
+/* Baud code 0-9 (110, 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600,
+ * 115200; default 9) or a literal rate. Returns TLV_DSU_OK. */
+TLV_API int32_t TLV_CALL SetDSUBaudRate(int32_t reserved, int32_t baud);
+
+/* P3 packet length (5, 8, 11, 14 or 50; default 14; not checked here).
+ * A port test needs more bytes than this to identify a DSU. Returns
+ * TLV_DSU_OK. */
+TLV_API int32_t TLV_CALL SetDSUPacketLength(int32_t reserved, int32_t length);
+
+/* Command framing: 0 burst (0x01, the command in one write, 0x0A), any
+ * other value single-step (0x02, each byte, 0x0A, one byte a write and 5 ms
+ * after each; the default). Returns TLV_DSU_OK. */
+TLV_API int32_t TLV_CALL SerialSendingMode(int32_t mode);
+
+/* The sending mode as last set (default 1). */
+TLV_API int32_t TLV_CALL GetSerialSendingMode(void);
+
+/* Start and stop signals begin with 0x0A instead of 0x02 from now on, as
+ * early version 3 units need. Returns TLV_DSU_OK. */
+TLV_API int32_t TLV_CALL EarlyV3Support(int32_t reserved);
+
+/* A session starts by switching the unit to 6 channels and 512 samples a
+ * second. Returns TLV_DSU_OK. */
+TLV_API int32_t TLV_CALL SetSampleRateTo512Hz(void);
+
+/* Sends `length` bytes of `command` (ending early at a NUL) to the unit on
+ * the session's port, framed by the sending mode. On the TCP/IP road it is
+ * only logged; on the MQTT roads it is ignored (logged). Returns
+ * TLV_DSU_OK; TLV_DSU_BAD_ARGUMENT for a NULL command or a negative length;
+ * TLV_DSU_PORT_FAILED when a write failed (in single-step mode the rest of
+ * the command is skipped and the closing 0x0A still written). */
+TLV_API int32_t TLV_CALL SendCommandToDSU(const char* command, int32_t length);
+
+/* Reprograms the unit on the hint port: command 1 sets the active channels
+ * (value 2, 4, 6 or 8: "W9710" + '0'..'3'), command 2 the sample rate
+ * (value 256, 512, 1024 or 2048: "W9A00" + '8', '4', '2', '1'); persist 1
+ * also stores the setting ("WA000" + c, "WA010" + r). The port is opened,
+ * set up and sent the stop signal first, and closed on every way out.
+ * Returns TLV_DSU_OK; TLV_DSU_UNKNOWN_COMMAND, TLV_DSU_BAD_CHANNELS,
+ * TLV_DSU_BAD_RATE (nothing sent beyond the stop signal);
+ * TLV_DSU_PORT_FAILED when the port could not be opened, set up or
+ * written; TLV_DSU_NO_MEMORY. */
+TLV_API int32_t TLV_CALL programDSU(int32_t reserved, int32_t command, int32_t value, int32_t persist);
+
+/* Sets the unit's protocol on the hint port: 2 Telvaris ("WA0008", time
+ * base "WA0108"), 3 IBVA ("WA0009", "WA0180"), any other OPENEEG ("WA0003",
+ * "WA0108"), each frame 0x02, six characters, 0x0A, one byte a write.
+ * The port stays open (the library's next open of it closes it first).
+ * Returns TLV_DSU_OK; TLV_DSU_PORT_FAILED when the port could not be
+ * opened, set up or written; TLV_DSU_NO_MEMORY. */
+TLV_API int32_t TLV_CALL SetDSUProtocol(int32_t reserved, int32_t protocol);
 
 /* ------------------------------------------------------------------------
  * Signal processing
