@@ -48,9 +48,12 @@ constexpr size_t kChunk = 512;
 constexpr size_t kPad = 8;
 inline size_t at(size_t position) { return position + (position / kChunk) * kPad; }
 
-// Where the imaginary scratch array starts: half a 4 KiB page past the
-// real one's end, so the two arrays' rows do not meet in the same sets.
-size_t imaginaryOffset(int n) { return (at(n) + kChunk - 1) / kChunk * kChunk + kChunk / 2; }
+// Where the imaginary scratch array starts: from 4 KiB on, half a page
+// past the real one's end, so the two arrays' rows do not meet in the same
+// sets.
+size_t imaginaryOffset(int n) {
+  return n < static_cast<int>(kChunk) ? n : (at(n) + kChunk - 1) / kChunk * kChunk + kChunk / 2;
+}
 size_t scratchDoubles(int n) { return n < 64 ? 0 : imaginaryOffset(n) + at(n); }
 
 // The first pass reads the caller's rows through a small buffer, a few
@@ -58,6 +61,7 @@ size_t scratchDoubles(int n) { return n < 64 ? 0 : imaginaryOffset(n) + at(n); }
 // closer rows fall into different sets anyway.
 constexpr int kCopiedRowLength = 256;
 constexpr int kCopiedBlock = 8;
+static_assert(kCopiedRowLength <= static_cast<int>(kChunk), "a row written whole must stay within a chunk");
 // Middle passes below this span run breadth first: the block is in cache.
 constexpr int kCacheSpan = 512;
 
@@ -275,9 +279,14 @@ bool Fft::prepare(int n) {
 
 void Fft::forward(double* re, double* im) const {
   if (n_ == 0) return;
-  if (plan_->lastRadix == 4) transform<4>(re, im);
-  if (plan_->lastRadix == 2) transform<2>(re, im);
-  if (plan_->lastRadix == 1) transform<1>(re, im);
+  switch (plan_->lastRadix) {
+    case 4:
+      return transform<4>(re, im);
+    case 2:
+      return transform<2>(re, im);
+    default:
+      return transform<1>(re, im);
+  }
 }
 
 // Decimation in frequency. With n = 8^P R, the passes leave transform
@@ -306,7 +315,7 @@ void Fft::transform(double* re, double* im) const {
   const int m = n / 8;
   const double* twiddles = plan.twiddles.get() + plan.offset[std::countr_zero(static_cast<unsigned>(n))];
   const bool copied = m >= kCopiedRowLength;
-  const int block = copied ? kCopiedBlock : (m < static_cast<int>(kChunk) ? m : static_cast<int>(kChunk));
+  const int block = copied ? kCopiedBlock : m;
   alignas(64) double buffer[2][8][kCopiedBlock];
   for (int k0 = 0; k0 < m; k0 += block) {
     Rows rows;
