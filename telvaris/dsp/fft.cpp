@@ -1,5 +1,6 @@
 #include "dsp/fft.h"
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -56,13 +57,7 @@ size_t imaginaryOffset(int n) {
 }
 size_t scratchDoubles(int n) { return n < 64 ? 0 : imaginaryOffset(n) + at(n); }
 
-// The first pass reads the caller's rows through a small buffer, a few
-// cache lines of every row at a time, once the rows are this far apart:
-// closer rows fall into different sets anyway.
-constexpr int kCopiedRowLength = 256;
-constexpr int kCopiedBlock = 8;
-static_assert(kCopiedRowLength <= static_cast<int>(kChunk), "a row written whole must stay within a chunk");
-// Middle passes below this span run breadth first: the block is in cache.
+// Passes below this span run breadth first: the block is in cache.
 constexpr int kCacheSpan = 512;
 
 // 8-point transform of r + i i, in place, natural order.
@@ -128,14 +123,11 @@ inline void dft2(T* r, T* i, int s) {
   i[s] = i0 - i[s];
 }
 
-// The eight rows of a radix-8 pass's butterflies: element k of each input
-// row goes in, element k of each output row comes out (the same rows when
-// the pass runs in place).
+// The eight rows of a radix-8 pass's butterflies: element k of each row is
+// transformed in place.
 struct Rows {
-  const double* inRe[8];
-  const double* inIm[8];
-  double* outRe[8];
-  double* outIm[8];
+  double* re[8];
+  double* im[8];
 };
 
 // Butterflies k = 0..count-1 (count even) of a decimation-in-frequency
@@ -146,16 +138,16 @@ void butterflies(const Rows& given, int count, const double* twiddles) {
   for (int k = 0; k < count; k += 2, twiddles += kTwiddlesPerPair) {
     V2 r[8], i[8];
     for (int q = 0; q < 8; ++q) {
-      r[q] = load(rows.inRe[q] + k);
-      i[q] = load(rows.inIm[q] + k);
+      r[q] = load(rows.re[q] + k);
+      i[q] = load(rows.im[q] + k);
     }
     dft8(r, i);
-    store(rows.outRe[0] + k, r[0]);
-    store(rows.outIm[0] + k, i[0]);
+    store(rows.re[0] + k, r[0]);
+    store(rows.im[0] + k, i[0]);
     for (int q = 1; q < 8; ++q) {
       const V2 wr = load(twiddles + 4 * (q - 1)), wi = load(twiddles + 4 * (q - 1) + 2);
-      store(rows.outRe[q] + k, r[q] * wr - i[q] * wi);
-      store(rows.outIm[q] + k, r[q] * wi + i[q] * wr);
+      store(rows.re[q] + k, r[q] * wr - i[q] * wi);
+      store(rows.im[q] + k, r[q] * wi + i[q] * wr);
     }
   }
 }
@@ -311,36 +303,20 @@ void Fft::transform(double* re, double* im) const {
   double* sRe = scratch_;
   double* sIm = scratch_ + imaginaryOffset(n);
 
-  // First pass, from the caller's arrays into the scratch arrays.
-  const int m = n / 8;
-  const double* twiddles = plan.twiddles.get() + plan.offset[std::countr_zero(static_cast<unsigned>(n))];
-  const bool copied = m >= kCopiedRowLength;
-  const int block = copied ? kCopiedBlock : m;
-  alignas(64) double buffer[2][8][kCopiedBlock];
-  for (int k0 = 0; k0 < m; k0 += block) {
-    Rows rows;
-    for (int q = 0; q < 8; ++q) {
-      const double* fromRe = re + q * m + k0;
-      const double* fromIm = im + q * m + k0;
-      if (copied) {
-        std::memcpy(buffer[0][q], fromRe, sizeof buffer[0][q]);
-        std::memcpy(buffer[1][q], fromIm, sizeof buffer[1][q]);
-        fromRe = buffer[0][q];
-        fromIm = buffer[1][q];
-      }
-      rows.inRe[q] = fromRe;
-      rows.inIm[q] = fromIm;
-      rows.outRe[q] = sRe + at(q * m + k0);
-      rows.outIm[q] = sIm + at(q * m + k0);
-    }
-    butterflies(rows, block, twiddles + k0 / 2 * kTwiddlesPerPair);
+  // Into the scratch arrays, whose padding keeps a butterfly's rows in
+  // different cache sets (the caller's arrays, 4 KiB or more apart, would
+  // share one); then every radix-8 pass but the last.
+  for (int c = 0; c < n; c += static_cast<int>(kChunk)) {
+    const size_t length = std::min<size_t>(kChunk, n - c);
+    std::memcpy(sRe + at(c), re + c, length * sizeof(double));
+    std::memcpy(sIm + at(c), im + c, length * sizeof(double));
   }
-
-  for (int b = 0; b < 8; ++b) middlePasses(sRe, sIm, b * m, m);
+  radix8Passes(sRe, sIm, 0, n);
 
   // The last radix-8 pass, the radix-R pass and the reordering, eight
   // runs of 8R at a time: the runs of one tile (first digit k0 = 0..7,
   // the same middle digits) hold 8R lines of eight neighbouring outputs.
+  const int m = n / 8;
   const int tiles = n / (64 * R);
   const int lineStride = n / (8 * R);
   const int middleDigits = plan.radix8Passes - 2;
@@ -374,7 +350,7 @@ void Fft::transform(double* re, double* im) const {
 // The radix-8 passes from `span` down to 64 R on the scratch block at
 // `start`: depth first while a block is larger than the cache keeps, so
 // each sub-block finishes its passes before the next one is read.
-void Fft::middlePasses(double* re, double* im, int start, int span) const {
+void Fft::radix8Passes(double* re, double* im, int start, int span) const {
   const int smallest = 64 * plan_->lastRadix;
   if (span < smallest) return;
   if (span <= kCacheSpan) {
@@ -382,7 +358,7 @@ void Fft::middlePasses(double* re, double* im, int start, int span) const {
     return;
   }
   pass(re, im, start, span, span);
-  for (int b = 0; b < 8; ++b) middlePasses(re, im, start + b * (span / 8), span / 8);
+  for (int b = 0; b < 8; ++b) radix8Passes(re, im, start + b * (span / 8), span / 8);
 }
 
 // One radix-8 pass of `span` over the scratch blocks in [start, start + size).
@@ -395,8 +371,8 @@ void Fft::pass(double* re, double* im, int start, int size, int span) const {
       Rows rows;
       for (int q = 0; q < 8; ++q) {
         const size_t p = at(static_cast<size_t>(block) + q * m + k0);
-        rows.inRe[q] = rows.outRe[q] = re + p;
-        rows.inIm[q] = rows.outIm[q] = im + p;
+        rows.re[q] = re + p;
+        rows.im[q] = im + p;
       }
       butterflies(rows, chunk, twiddles + k0 / 2 * kTwiddlesPerPair);
     }

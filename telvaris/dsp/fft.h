@@ -3,13 +3,12 @@
 // first, then one radix-4 or radix-2 pass as the length requires, then a
 // digit-reversal reordering.
 //
-// How the passes meet the cache: the first radix-8 pass reads the caller's
-// arrays a block of rows at a time and writes a scratch copy whose rows
-// are padded apart, so that the eight rows of a butterfly never share a
-// cache set; the middle passes run on the scratch copy depth first, each
-// block finishing its passes while it is still in cache; the last radix-8
-// pass, the radix-4 or radix-2 pass and the reordering run as one sweep
-// that writes the caller's arrays in natural order.
+// How the passes meet the cache: the radix-8 passes but the last run on a
+// scratch copy whose rows are padded apart, so that the eight rows of a
+// butterfly never share a cache set, and depth first, each block finishing
+// its passes while it is still in cache; the last radix-8 pass, the
+// radix-4 or radix-2 pass and the reordering run as one sweep that writes
+// the caller's arrays in natural order.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +38,7 @@ class Fft {
  private:
   template <int R>
   void transform(double* re, double* im) const;
-  void middlePasses(double* re, double* im, int start, int span) const;
+  void radix8Passes(double* re, double* im, int start, int span) const;
   void pass(double* re, double* im, int start, int size, int span) const;
 
   int n_ = 0;
