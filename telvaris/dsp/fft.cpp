@@ -195,15 +195,15 @@ bool build(FftPlan& plan, int n) {
   for (int span = n; span >= 64 * r; span /= 8) total += static_cast<size_t>(span / 16) * kTwiddlesPerPair;
   plan.twiddles.reset(new (std::nothrow) double[total + 1]);
   if (!plan.twiddles) return false;
-  size_t at = 0;
+  size_t next = 0;
   for (int span = n; span >= 64 * r; span /= 8) {
-    plan.offset[std::countr_zero(static_cast<unsigned>(span))] = at;
+    plan.offset[std::countr_zero(static_cast<unsigned>(span))] = next;
     for (int k = 0; k < span / 8; k += 2) {
-      for (int q = 1; q < 8; ++q, at += 4) {
+      for (int q = 1; q < 8; ++q, next += 4) {
         for (int lane = 0; lane < 2; ++lane) {
           const double angle = 2.0 * std::numbers::pi * (static_cast<double>(q) * (k + lane)) / span;
-          plan.twiddles[at + lane] = std::cos(angle);
-          plan.twiddles[at + 2 + lane] = -std::sin(angle);
+          plan.twiddles[next + lane] = std::cos(angle);
+          plan.twiddles[next + 2 + lane] = -std::sin(angle);
         }
       }
     }
