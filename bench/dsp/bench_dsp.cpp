@@ -1,16 +1,23 @@
-// The library's FFT against FFTW at the lengths the coherence estimate uses
-// and the largest it allows, and GenerateCoherenceValues on two channels of
+// The library's FFT against FFTW at every power of two from 256 to the
+// largest length it allows, and GenerateCoherenceValues on two channels of
 // 2048 samples. Both FFTs run in place on split real/imaginary arrays and
 // restore their input before each transform, so the ratio compares the
 // transforms alone.
+//
+// Each benchmark runs three times in the one process unless
+// --benchmark_repetitions says otherwise; the ratio table at the end uses
+// the median of those runs, so one disturbed run on a shared machine does
+// not decide a ratio.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dsp/fft.h"
@@ -87,41 +94,63 @@ void coherence(benchmark::State& state) {
   }
 }
 
-BENCHMARK(ownFft)->Arg(256)->Arg(1024)->Arg(4096)->Arg(32768);
-BENCHMARK(fftwFft)->Arg(256)->Arg(1024)->Arg(4096)->Arg(32768);
+constexpr int kShortest = 256;
+
+BENCHMARK(ownFft)->RangeMultiplier(2)->Range(kShortest, dsp::kMaxFftLength);
+BENCHMARK(fftwFft)->RangeMultiplier(2)->Range(kShortest, dsp::kMaxFftLength);
 BENCHMARK(coherence)->Arg(256)->Unit(benchmark::kMicrosecond);
 
-// Prints the time ratio of the two FFTs after the usual table.
+// Prints the time ratio of the two FFTs after the usual table: the median
+// over the repetitions of each one's time per transform.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration) {
-        real_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        cpu_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-      }
+      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      const std::string name = run.run_name.function_name + "/" + run.run_name.args;
+      real_[name].push_back(run.GetAdjustedRealTime());
+      cpu_[name].push_back(run.GetAdjustedCPUTime());
     }
     ConsoleReporter::ReportRuns(runs);
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\nFFT time ratio (library / FFTW), in place, split arrays, CPU time (wall-clock ratio):\n");
-    for (int n : {256, 1024, 4096, 32768}) {
+    std::printf("\nFFT time ratio (library / FFTW), in place, split arrays, CPU time (wall-clock ratio),\n"
+                "median of each one's runs:\n");
+    for (int n = kShortest; n <= dsp::kMaxFftLength; n *= 2) {
       const std::string own = "ownFft/" + std::to_string(n), ref = "fftwFft/" + std::to_string(n);
       if (!cpu_.count(own) || !cpu_.count(ref)) continue;
-      std::printf("  N = %5d: %9.1f ns vs %9.1f ns, ratio %.2f (%.2f)\n", n, cpu_[own], cpu_[ref],
-                  cpu_[own] / cpu_[ref], real_[own] / real_[ref]);
+      const double ownCpu = median(cpu_[own]), refCpu = median(cpu_[ref]);
+      std::printf("  N = %5d: %9.1f ns vs %9.1f ns, ratio %.2f (%.2f), %zu run(s) each\n", n, ownCpu, refCpu,
+                  ownCpu / refCpu, median(real_[own]) / median(real_[ref]),
+                  std::min(cpu_[own].size(), cpu_[ref].size()));
     }
   }
 
  private:
-  std::map<std::string, double> real_, cpu_;
+  static double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t h = v.size() / 2;
+    return v.size() % 2 ? v[h] : (v[h - 1] + v[h]) / 2.0;
+  }
+
+  std::map<std::string, std::vector<double>> real_, cpu_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  // Three runs of each benchmark by default; a repetition count on the
+  // command line wins.
+  std::vector<char*> args(argv, argv + argc);
+  char repeat[] = "--benchmark_repetitions=3";
+  const bool counted = std::any_of(args.begin() + (argc > 0 ? 1 : 0), args.end(), [](const char* a) {
+    return std::string_view(a).starts_with("--benchmark_repetitions");
+  });
+  if (!counted) args.insert(args.begin() + (argc > 0 ? 1 : 0), repeat);
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&count, args.data());
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

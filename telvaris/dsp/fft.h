@@ -2,8 +2,16 @@
 // imaginary arrays, unscaled, forward (e^(-2 pi i jk/N)). Radix-8 passes
 // first, then one radix-4 or radix-2 pass as the length requires, then a
 // digit-reversal reordering.
+//
+// How the passes meet the cache: the radix-8 passes but the last run on a
+// scratch copy whose rows are padded apart, so that the eight rows of a
+// butterfly never share a cache set, and depth first, each block finishing
+// its passes while it is still in cache; the last radix-8 pass, the
+// radix-4 or radix-2 pass and the reordering run as one sweep that writes
+// the caller's arrays in natural order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -11,33 +19,33 @@ namespace dsp {
 
 constexpr int kMaxFftLength = 1 << 15;
 
+struct FftPlan;
+
 class Fft {
  public:
-  // Builds the tables for length `n`, a power of two from 2 to
+  // Readies the transform of length `n`, a power of two from 2 to
   // kMaxFftLength. False, and no transform, when `n` is not such a length
-  // or memory runs out.
+  // or memory runs out. The twiddle factors of each length are built once
+  // per process and shared by every object, whichever thread asks first.
   bool prepare(int n);
   int length() const { return n_; }
 
   // Transforms re[0..n-1] + i im[0..n-1] in place. One object transforms
-  // one array at a time: it keeps scratch space for the reordering.
+  // one array at a time: it keeps scratch space for the passes; objects
+  // of their own may run on as many threads as wanted.
   void forward(double* re, double* im) const;
 
  private:
-  void radix8Pass(double* re, double* im, int span, const double* twiddleRe, const double* twiddleIm) const;
-  void radix4Pass(double* re, double* im) const;
-  void radix2Pass(double* re, double* im) const;
-  void reorder(double* re, double* im) const;
+  template <int R>
+  void transform(double* re, double* im) const;
+  void radix8Passes(double* re, double* im, int start, int span) const;
+  void pass(double* re, double* im, int start, int size, int span) const;
 
   int n_ = 0;
-  int radix8Passes_ = 0;
-  int lastRadix_ = 1;  // 1: the radix-8 passes finish the job
-  // Per radix-8 pass of span L (m = L/8): e^(-2 pi i qk/L) for q = 1..7,
-  // k < m, stored q-major so a pass reads them in step with the data.
-  std::unique_ptr<double[]> twiddleRe_;
-  std::unique_ptr<double[]> twiddleIm_;
-  std::unique_ptr<uint32_t[]> source_;  // where the passes leave transform element k
-  std::unique_ptr<double[]> scratch_;   // 2n, for the reordering
+  const FftPlan* plan_ = nullptr;   // shared, never freed while the process runs
+  std::unique_ptr<double[]> scratchStore_;
+  double* scratch_ = nullptr;  // cache-line aligned inside scratchStore_
+  size_t scratchLength_ = 0;   // doubles the scratch arrays need for n_
 };
 
 }  // namespace dsp

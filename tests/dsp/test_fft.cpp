@@ -1,4 +1,5 @@
-// The library's FFT against numpy.fft for every length it supports.
+// The library's FFT against numpy.fft for every length it supports, and
+// one object used for several lengths on arrays at any alignment.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "dsp/fft.h"
+#include "fft_tones.h"
 #include "fixtures/temp_root.h"
 #include "oracle.h"
 
@@ -57,6 +59,22 @@ TEST(Fft, ToneLandsInItsBinWithTheForwardSign) {
       EXPECT_NEAR(re[k], k == 3 ? n : 0.0, 1e-9 * n) << "N = " << n << ", bin " << k;
       EXPECT_NEAR(im[k], 0.0, 1e-9 * n) << "N = " << n << ", bin " << k;
     }
+  }
+}
+
+TEST(Fft, OneObjectServesLengthsInAnyOrderOnArraysAtAnyAlignment) {
+  // Growing and shrinking the object's scratch space; arrays that start
+  // one double past an allocation, with guards either side.
+  dsp::Fft fft;
+  for (int n : {64, dsp::kMaxFftLength, 2, 4096, 8, 16384, 128, 1024, 32}) {
+    ASSERT_TRUE(fft.prepare(n));
+    std::vector<double> store(2 * static_cast<size_t>(n) + 3, -7.0);
+    double* re = store.data() + 1;
+    double* im = re + n + 1;
+    EXPECT_LT(dsptest::twoToneError(fft, re, im), 1e-12) << "N = " << n;
+    EXPECT_EQ(store.front(), -7.0) << "N = " << n;
+    EXPECT_EQ(store[n + 1], -7.0) << "N = " << n;
+    EXPECT_EQ(store.back(), -7.0) << "N = " << n;
   }
 }
 
