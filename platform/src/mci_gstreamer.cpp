@@ -64,10 +64,14 @@ GstBusSyncReply dropMessage(GstBus*, GstMessage*, gpointer) { return GST_BUS_DRO
 
 MciStatus::State stateOf(GstState s) {
   switch (s) {
-    case GST_STATE_READY: return MciStatus::State::kReady;
-    case GST_STATE_PAUSED: return MciStatus::State::kPaused;
-    case GST_STATE_PLAYING: return MciStatus::State::kPlaying;
-    default: return MciStatus::State::kNull;
+    case GST_STATE_READY:
+      return MciStatus::State::kReady;
+    case GST_STATE_PAUSED:
+      return MciStatus::State::kPaused;
+    case GST_STATE_PLAYING:
+      return MciStatus::State::kPlaying;
+    default:
+      return MciStatus::State::kNull;
   }
 }
 

@@ -80,13 +80,26 @@ class Synth {
     const int data1 = (message >> 8) & 0x7F;
     const int data2 = (message >> 16) & 0x7F;
     switch (status) {
-      case 0x80: fluid_synth_noteoff(synth_, channel, data1); break;
-      case 0x90: fluid_synth_noteon(synth_, channel, data1, data2); break;  // velocity 0 ends the note
-      case 0xB0: fluid_synth_cc(synth_, channel, data1, data2); break;
-      case 0xC0: fluid_synth_program_change(synth_, channel, data1); break;
-      case 0xD0: fluid_synth_channel_pressure(synth_, channel, data1); break;
-      case 0xE0: fluid_synth_pitch_bend(synth_, channel, data1 | data2 << 7); break;
-      default: break;  // system messages: nothing the voice sends
+      case 0x80:
+        fluid_synth_noteoff(synth_, channel, data1);
+        break;
+      case 0x90:
+        fluid_synth_noteon(synth_, channel, data1, data2);
+        break;  // velocity 0 ends the note
+      case 0xB0:
+        fluid_synth_cc(synth_, channel, data1, data2);
+        break;
+      case 0xC0:
+        fluid_synth_program_change(synth_, channel, data1);
+        break;
+      case 0xD0:
+        fluid_synth_channel_pressure(synth_, channel, data1);
+        break;
+      case 0xE0:
+        fluid_synth_pitch_bend(synth_, channel, data1 | data2 << 7);
+        break;
+      default:
+        break;  // system messages: nothing the voice sends
     }
   }
 

@@ -500,7 +500,10 @@ TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSecond, int32_
  *
  * Threads: any thread; notes queued from several threads play in the order
  * their calls took effect. The player thread starts with the first note and
- * ends once the queue has drained; unloading the library stops it. */
+ * ends once the queue has drained. Players load the synthesizer's
+ * libraries, so once one has started the library stays loaded until the
+ * process ends (unloading it then is a no-op); the process's end stops the
+ * player, cutting its note short. */
 
 enum TlvMidiResult {
   TLV_MIDI_OK = 0,
@@ -524,8 +527,9 @@ TLV_API int32_t TLV_CALL MidiVoice(int32_t duration, int32_t velocity, int32_t i
  * With the debug log on (SetDebugMode), each step writes an "Audio: " line
  * there.
  *
- * Threads: one thread at a time; InitialiseMP3 and terminateMP3 from the
- * same thread. */
+ * Threads: one thread at a time. Once InitialiseMP3 has started a player,
+ * the library stays loaded until the process ends (as for the MIDI voice),
+ * and the process's end stops a player still running. */
 
 enum TlvMp3Result {
   TLV_MP3_OK = 0,

@@ -7,7 +7,10 @@
 // happen under one hold of the lock, so a note queued as the player ends is
 // either taken by it or finds no player and starts a new one. A player that
 // has ended is joined by the call that starts the next one (it only has to
-// leave by then), or at unload, which also cuts a note's wait short.
+// leave by then), or when the module goes, which also cuts a note's wait
+// short. A player loads the synthesizer and its libraries, so the first
+// one pins the library (platform/pin_library.h): the module goes at the
+// process's end, never at an unload where a loading player would deadlock.
 #include "outputs/midi_voice.h"
 
 #include <algorithm>
@@ -22,6 +25,7 @@
 
 #include "boundary.h"
 #include "platform/clock.h"
+#include "platform/pin_library.h"
 
 namespace outputs::midi {
 namespace {
@@ -55,8 +59,8 @@ std::string portFromEnvironment() {
 }
 
 // One queue and at most one player per process. It goes with the library
-// (at unload or exit) and stops and joins its player first, so no thread is
-// left running in code that is gone.
+// and stops and joins its player first, so no thread is left running in
+// code that is gone.
 struct State {
   std::mutex lock;
   std::condition_variable noteQueued;
@@ -185,6 +189,8 @@ int32_t queue(int32_t duration, int32_t velocity, int32_t instrument, int32_t no
   const double frequency = noteFrequency(note);
   if (midiNoteOf(frequency) < 0) return kBadArgument;
 
+  static const char anchor = 0;
+  static const bool pinned [[maybe_unused]] = platform::keepLibraryLoaded(&anchor);
   State& s = state();
   {
     std::unique_lock<std::mutex> hold(s.lock);

@@ -7,7 +7,10 @@
 // read again only after it was joined; InitialiseMP3 and terminateMP3 hold
 // the lifecycle lock, so a thread is started and joined by one caller at a
 // time. Command strings go to the media device under a lock of their own
-// (the player sends them, terminateMP3 sends the last).
+// (the player sends them, terminateMP3 sends the last). The player loads
+// the media framework and its plugins, so starting one pins the library
+// (platform/pin_library.h): the module goes at the process's end, never at
+// an unload where a loading player would deadlock.
 #include "outputs/mp3_player.h"
 
 #include <atomic>
@@ -19,6 +22,7 @@
 #include "boundary.h"
 #include "dsu/debug_log.h"
 #include "platform/clock.h"
+#include "platform/pin_library.h"
 
 namespace outputs::mp3 {
 namespace {
@@ -73,7 +77,9 @@ struct State {
         }
         send("play MyFile repeat");
         break;
-      case kPlay: send("play MyFile repeat"); break;
+      case kPlay:
+        send("play MyFile repeat");
+        break;
       case kMute:
         send("setaudio myFile volume to 0");
         send("pause myFile");
@@ -82,8 +88,11 @@ struct State {
         send("resume myFile");
         send("setaudio myFile volume to 1000");
         break;
-      case kPaused: send("pause myFile"); break;
-      default: break;
+      case kPaused:
+        send("pause myFile");
+        break;
+      default:
+        break;
     }
   }
 
@@ -118,6 +127,8 @@ int32_t start(const char* path) {
     dsu::log("Audio: Player already running\n");
     return kOk;
   }
+  static const char anchor = 0;
+  static const bool pinned [[maybe_unused]] = platform::keepLibraryLoaded(&anchor);
   s.path.assign(path, length);
   // A new player starts paused, also after a terminate left its command.
   s.command.store(kPaused);

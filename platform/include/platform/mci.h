@@ -21,10 +21,10 @@ namespace platform {
 // What an alias's device is doing, for diagnostics and tests.
 struct MciStatus {
   enum class State { kNull, kReady, kPaused, kPlaying };
-  bool open = false;            // the alias is open; the rest holds only then
-  State state = State::kNull;   // the media pipeline's current state
-  State pending = State::kNull; // where it is going, when a change is under way; else kNull
-  int volume = 0;               // 0..1000
+  bool open = false;             // the alias is open; the rest holds only then
+  State state = State::kNull;    // the media pipeline's current state
+  State pending = State::kNull;  // where it is going, when a change is under way; else kNull
+  int volume = 0;                // 0..1000
 };
 
 class Mci {
