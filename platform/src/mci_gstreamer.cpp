@@ -3,8 +3,11 @@
 //
 // No GLib main loop runs here, so nothing would ever take the messages off
 // a pipeline's bus: they are dropped as they are posted (state changes are
-// read from the pipeline itself). Looping re-queues the same file when
-// playbin asks for the next one, so it goes on without a gap.
+// read from the pipeline itself). Looping plays the file as a segment: at
+// its end the pipeline says so instead of ending, and a seek back to the
+// start (made from GStreamer's own thread pool, as seeks may not be made
+// from the streaming thread that reports the end) plays it again without a
+// gap and without a state change, so a pause at any moment stays a pause.
 #include <gst/gst.h>
 
 #include <cctype>
@@ -22,8 +25,10 @@ namespace platform {
 namespace {
 
 constexpr auto kOpenTimeout = 10 * GST_SECOND;
-constexpr int kPlayAudio = 0x02;       // playbin's "flags": audio
-constexpr int kPlaySoftVolume = 0x10;  // and its own volume element
+// playbin's "flags": audio only. Without its own volume element the volume
+// is the sound server's for the stream, applied as the server mixes: a
+// change is heard at once, not after the samples already buffered.
+constexpr int kPlayAudio = 0x02;
 constexpr const char* kRepeatKey = "telvaris-repeat";
 
 bool mediaReady() {
@@ -51,16 +56,29 @@ std::vector<Word> words(const std::string& text) {
   return out;
 }
 
-// Runs on a streaming thread; it touches nothing but the pipeline.
-void onAboutToFinish(GstElement* playbin, gpointer) {
-  if (!g_object_get_data(G_OBJECT(playbin), kRepeatKey)) return;
-  gchar* uri = nullptr;
-  g_object_get(playbin, "current-uri", &uri, nullptr);
-  if (uri) g_object_set(playbin, "uri", uri, nullptr);
-  g_free(uri);
+bool repeating(GstElement* playbin) { return g_object_get_data(G_OBJECT(playbin), kRepeatKey) != nullptr; }
+
+// Plays the file from `position` as one segment: its end is reported as
+// SEGMENT_DONE, not as the end of the stream.
+bool playSegment(GstElement* playbin, gint64 position, bool flush) {
+  const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_SEGMENT | (flush ? GST_SEEK_FLAG_FLUSH : 0));
+  return gst_element_seek(playbin, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, position, GST_SEEK_TYPE_NONE,
+                          GST_CLOCK_TIME_NONE);
 }
 
-GstBusSyncReply dropMessage(GstBus*, GstMessage*, gpointer) { return GST_BUS_DROP; }
+void playAgain(GstElement* playbin, gpointer flush) {
+  if (repeating(playbin)) playSegment(playbin, 0, flush != nullptr);
+}
+
+// Runs on a streaming thread and touches nothing but the pipeline. The
+// segment's end loops; an end of stream (a file that would not play as a
+// segment) starts it again with a flush.
+GstBusSyncReply onMessage(GstBus*, GstMessage* message, gpointer playbin) {
+  const auto type = GST_MESSAGE_TYPE(message);
+  if ((type == GST_MESSAGE_SEGMENT_DONE || type == GST_MESSAGE_EOS) && repeating(GST_ELEMENT(playbin)))
+    gst_element_call_async(GST_ELEMENT(playbin), playAgain, type == GST_MESSAGE_EOS ? playbin : nullptr, nullptr);
+  return GST_BUS_DROP;
+}
 
 MciStatus::State stateOf(GstState s) {
   switch (s) {
@@ -94,7 +112,14 @@ class GstMci : public Mci {
     if (found == devices_.end()) return false;
     Device& d = found->second;
     if (verb == "play" && (w.size() == 2 || (w.size() == 3 && w[2].lower == "repeat"))) {
-      g_object_set_data(G_OBJECT(d.playbin), kRepeatKey, GINT_TO_POINTER(w.size() == 3));
+      const bool repeat = w.size() == 3;
+      g_object_set_data(G_OBJECT(d.playbin), kRepeatKey, GINT_TO_POINTER(repeat));
+      if (repeat && !d.looping) {
+        // From where it stands (its start, after the open).
+        gint64 position = 0;
+        if (!gst_element_query_position(d.playbin, GST_FORMAT_TIME, &position)) position = 0;
+        d.looping = playSegment(d.playbin, position, true);
+      }
       d.mode = Mode::kPlaying;
       return gst_element_set_state(d.playbin, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
     }
@@ -150,6 +175,7 @@ class GstMci : public Mci {
   struct Device {
     GstElement* playbin = nullptr;
     Mode mode = Mode::kStopped;
+    bool looping = false;  // playing as a segment
   };
 
   // "open <path> type mpegvideo alias <alias>": the path may hold spaces,
@@ -171,11 +197,11 @@ class GstMci : public Mci {
       return false;
     }
     gst_object_ref_sink(playbin);
-    g_object_set(playbin, "uri", uri, "flags", kPlayAudio | kPlaySoftVolume, nullptr);
+    g_object_set(playbin, "uri", uri, "flags", kPlayAudio, nullptr);
     g_free(uri);
-    g_signal_connect(playbin, "about-to-finish", G_CALLBACK(onAboutToFinish), nullptr);
     if (GstBus* bus = gst_element_get_bus(playbin)) {
-      gst_bus_set_sync_handler(bus, dropMessage, nullptr, nullptr);
+      // The pipeline outlives its bus's handler: no reference needed.
+      gst_bus_set_sync_handler(bus, onMessage, playbin, nullptr);
       gst_object_unref(bus);
     }
     // Loaded and at its start, paused, as an opened MCI device is; a file
@@ -183,11 +209,11 @@ class GstMci : public Mci {
     GstStateChangeReturn change = gst_element_set_state(playbin, GST_STATE_PAUSED);
     if (change != GST_STATE_CHANGE_FAILURE) change = gst_element_get_state(playbin, nullptr, nullptr, kOpenTimeout);
     if (change == GST_STATE_CHANGE_FAILURE || change == GST_STATE_CHANGE_ASYNC) {
-      Device failed {playbin, Mode::kStopped};
+      Device failed {playbin, Mode::kStopped, false};
       release(failed);
       return false;
     }
-    devices_[alias] = Device {playbin, Mode::kStopped};
+    devices_[alias] = Device {playbin, Mode::kStopped, false};
     return true;
   }
 
