@@ -7,7 +7,10 @@
 //   (opened:1);
 // - PlayToPlaying: from playMP3 on a muted, paused player to the pipeline
 //   playing again (the command word, the player waking, "resume" and the
-//   volume strings, the pipeline's state change).
+//   volume strings, the pipeline's state change);
+// - MidiFirstNote: from MidiVoice with no player running to the note on,
+//   which waits for the synthesizer to load its sound font and connect to
+//   the sound server (later notes of the same run find it loaded).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -24,8 +27,10 @@
 #include "common/percentiles.h"
 #include "fixtures/pulse_server.h"
 #include "fixtures/temp_root.h"
+#include "outputs/midi_voice.h"
 #include "outputs/mp3_player.h"
 #include "platform/mci.h"
+#include "platform/midi_out.h"
 #include "telvaris.h"
 
 namespace {
@@ -47,7 +52,7 @@ std::string makeMp3(const fixtures::TempRoot& root) {
   }
   out.close();
   const std::string command =
-      "lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -m m '" + raw + "' '" + file + "'";
+      "lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -m m '" + raw + "' '" + file + "' 2>/dev/null";
   return std::system(command.c_str()) == 0 ? file : "";
 }
 
@@ -113,6 +118,43 @@ void PlayToPlaying(benchmark::State& state) {
   outputs::mp3::useMci(nullptr);
 }
 BENCHMARK(PlayToPlaying)->Iterations(50)->Unit(benchmark::kMillisecond);
+
+// The system's synthesizer, telling when its first note starts.
+class Timed : public platform::MidiOut {
+ public:
+  explicit Timed(std::chrono::steady_clock::time_point* opened) : out_(platform::makeMidiOut("")), opened_(opened) {}
+  bool open() override {
+    const bool ok = out_->open();
+    if (*opened_ == std::chrono::steady_clock::time_point()) *opened_ = std::chrono::steady_clock::now();
+    return ok;
+  }
+  void shortMessage(uint32_t message) override { out_->shortMessage(message); }
+  void close() override { out_->close(); }
+  int keepMs() const override { return out_->keepMs(); }
+
+ private:
+  std::unique_ptr<platform::MidiOut> out_;
+  std::chrono::steady_clock::time_point* opened_;
+};
+
+void MidiFirstNote(benchmark::State& state) {
+  server().useFromThisProcess();
+  std::chrono::steady_clock::time_point opened;
+  outputs::midi::useMidiOut([&opened] { return std::make_unique<Timed>(&opened); });
+  benchutil::Latencies latencies;
+  for (auto _ : state) {
+    opened = {};
+    const auto start = std::chrono::steady_clock::now();
+    MidiVoice(50, 100, 73, 58);
+    state.PauseTiming();
+    if (!outputs::midi::waitIdle(30000)) state.SkipWithError("the player did not end");
+    latencies.add(opened - start);
+    state.ResumeTiming();
+  }
+  latencies.report(state);
+  outputs::midi::useMidiOut({});
+}
+BENCHMARK(MidiFirstNote)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -199,7 +199,7 @@ std::string makeMp3(const fixtures::TempRoot& root, double seconds) {
   }
   out.close();
   const std::string command =
-      "lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -m m '" + raw + "' '" + mp3File + "'";
+      "lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -m m '" + raw + "' '" + mp3File + "' 2>/dev/null";
   return std::system(command.c_str()) == 0 ? mp3File : "";
 }
 
