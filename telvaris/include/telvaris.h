@@ -593,6 +593,77 @@ TLV_API float TLV_CALL RRInterval(float sample, int32_t samplesPerSecond, int32_
  * Feedback outputs
  * ---------------------------------------------------------------------- */
 
+/* MIDI voice: feedback tones as MIDI notes, queued by the caller and played
+ * one after another, never overlapping, by a player thread of the library
+ * on channel 1 (program change, note on, the note's length, note off). On
+ * Linux the notes sound through FluidSynth with the system's General MIDI
+ * sound font, on the default sound server; with TELVARIS_MIDI_PORT set to
+ * an ALSA sequencer port ("client:port", e.g. "128:0", or a client's name)
+ * they go to that port instead (read each time a player starts). Where
+ * there is no synthesizer, sound font, sound server or port, each note is
+ * skipped silently once its length has passed. The queue holds 10000 notes
+ * not yet played; more overwrite the oldest of them (those are never
+ * played).
+ *
+ * Threads: any thread; notes queued from several threads play in the order
+ * their calls took effect. The player thread starts with the first note and
+ * ends once the queue has drained. Players load the synthesizer's
+ * libraries, so once one has started the library stays loaded until the
+ * process ends (unloading it then is a no-op); the process's end stops the
+ * player, cutting its note short. */
+
+enum TlvMidiResult {
+  TLV_MIDI_OK = 0,
+  TLV_MIDI_BAD_ARGUMENT = -1, /* velocity or instrument outside 0-127, or a note outside -11..116; nothing queued */
+  TLV_MIDI_NO_PLAYER = -2     /* no player thread could be started; the note waits for the next call's player */
+};
+
+/* Queues one note: `duration` in milliseconds (below 5 plays 5), `velocity`
+ * 0-127, `instrument` the General MIDI program number 0-127 (73 a flute),
+ * `note` the note number: MIDI note note + 11 (note 58 is the A of 440 Hz,
+ * MIDI note 69). Returns at once (1 ms later when it starts the player):
+ * TLV_MIDI_OK, TLV_MIDI_BAD_ARGUMENT or TLV_MIDI_NO_PLAYER. */
+TLV_API int32_t TLV_CALL MidiVoice(int32_t duration, int32_t velocity, int32_t instrument, int32_t note);
+
+/* MP3 player: a music file as feedback, looping while the trainee earns
+ * reward and muted and paused otherwise. The exports only set a command
+ * word; the player thread carries out the latest command (one overwritten
+ * before the thread saw it is never carried out) through MCI command
+ * strings, here over GStreamer on the default sound server. Errors of the
+ * media device (no file, no sound server, nothing opened) are ignored.
+ * With the debug log on (SetDebugMode), each step writes an "Audio: " line
+ * there.
+ *
+ * Threads: one thread at a time. Once InitialiseMP3 has started a player,
+ * the library stays loaded until the process ends (as for the MIDI voice),
+ * and the process's end stops a player still running. */
+
+enum TlvMp3Result {
+  TLV_MP3_OK = 0,
+  TLV_MP3_NO_THREAD = 1,  /* InitialiseMP3: the player thread cannot be created (or memory ran out) */
+  TLV_MP3_BAD_PATH = -1   /* InitialiseMP3: path NULL or longer than 511 characters; nothing done */
+};
+
+/* Stores the file's path (at most 511 characters) and starts the player
+ * thread, paused. While a player runs, changes nothing, logs "Audio: Player
+ * already running" and returns TLV_MP3_OK: to change the music, call
+ * terminateMP3 first. Returns TLV_MP3_OK, TLV_MP3_NO_THREAD or
+ * TLV_MP3_BAD_PATH. */
+TLV_API int32_t TLV_CALL InitialiseMP3(const char* path);
+
+/* Opens the file and plays it in a loop. Returns TLV_MP3_OK. */
+TLV_API int32_t TLV_CALL openMP3(void);
+
+/* Plays on: after muteMP3 resumes at full volume. Returns TLV_MP3_OK. */
+TLV_API int32_t TLV_CALL playMP3(void);
+
+/* Mutes and pauses. Returns TLV_MP3_OK. */
+TLV_API int32_t TLV_CALL muteMP3(void);
+
+/* Mutes, waits 500 ms, ends the player thread and waits for it, then
+ * closes the file (also when none was opened). Returns TLV_MP3_OK. */
+TLV_API int32_t TLV_CALL terminateMP3(void);
+
 /* The Procyon audio-visual entrainment device on a serial port (19200
  * baud, 8N1, DTR and RTS raised): checksummed packets starting 0xA3. At
  * debug level 1 and above the session is logged to "procyon.log" in the
