@@ -90,6 +90,9 @@ class QtProgram : public qttest::OnXServer {
   bool clickAt(const ui::Control& control, int button = 1) {
     QWidget* w = backend.widget(control);
     QWidget* top = w->window();
+    // Once the window manager is done with the window: the server has it
+    // where Qt has it.
+    if (!pumpUntil([&] { return outer(top) == top->frameGeometry(); })) return false;
     const auto box = x().clientBox(xid(top));
     if (!box) return false;
     const QPoint inside = w->mapTo(top, w->rect().center());
