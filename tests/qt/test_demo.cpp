@@ -49,8 +49,11 @@ class Demo : public ::testing::Test {
     std::filesystem::remove_all(shots, ignored);
     std::vector<std::string> argv = {"bash", RUN_SCRIPT, "--bin", BIN_DIR, "--screenshots", shots};
     argv.insert(argv.end(), options.begin(), options.end());
+    std::filesystem::create_directories(root.file("home"));
     demo.start(argv,
                {{"DISPLAY", ""},
+                {"HOME", root.file("home")},
+                {"TELVARIS_ROOT", ""},  // as for a user who never set it
                 {"WAYLAND_DISPLAY", ""},
                 {"LUMIDROP_DEMO_TEST", std::to_string(getpid())},
                 // Read only by programs built with AddressSanitizer.
@@ -104,6 +107,7 @@ TEST_F(Demo, RunsTheOverlayFadingQuietlyAndSaysWhatItSaw) {
   EXPECT_GE(numberAfter(text, "overlay opacity: "), 4) << text;
   EXPECT_NE(text.find("at the end 0 (cleared on closing down)"), std::string::npos) << text;
   EXPECT_NE(text.find("nothing left running"), std::string::npos) << text;
+  EXPECT_FALSE(fixtures::pathExists(root.file("home/.local/share/telvaris"))) << "the demo has a root of its own";
 
   // Screenshots, where they are, and at clearly different opacities.
   EXPECT_NE(text.find("Screenshots: " + shots), std::string::npos) << text;
