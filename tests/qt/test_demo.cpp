@@ -174,3 +174,22 @@ TEST_F(Demo, ABrokenBuildShowsTheCompilersError) {
   EXPECT_NE(text.find("was not declared in this scope"), std::string::npos) << text;
   EXPECT_NE(text.find("the whole build log is " + tree + "/build-release/build.log"), std::string::npos) << text;
 }
+
+// --help prints the usage, all of it and nothing else, and starts nothing.
+TEST_F(Demo, TheScriptsSayHowToUseThem) {
+  const std::string scripts = std::filesystem::path(RUN_SCRIPT).parent_path().string();
+  for (const std::string script : {"run.sh", "test.sh", "build.sh"}) {
+    fixtures::ChildProcess help;
+    const std::string out = root.file(script + ".help");
+    help.start({"bash", scripts + "/" + script, "--help"}, {}, out);
+    int status = -1;
+    ASSERT_TRUE(help.waitExit(10000, &status)) << script << " did more than print its usage";
+    const std::string text = fixtures::readFile(out);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << script << "\n" << text;
+    EXPECT_NE(text.find(script), std::string::npos) << text;
+    EXPECT_EQ(text.find("set -euo"), std::string::npos) << script << " printed a line of its script:\n" << text;
+    EXPECT_EQ(text.find("==="), std::string::npos) << script << " started working:\n" << text;
+  }
+  EXPECT_NE(fixtures::readFile(root.file("run.sh.help")).find("-h, --help         show this text\n"),
+            std::string::npos);
+}
