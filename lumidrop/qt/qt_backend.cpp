@@ -531,7 +531,7 @@ void QtBackend::windowGeometryChanged(Form& form) {
   Window& window = it->second;
   if (frame.left() != window.frameLeft || frame.top() != window.frameTop || frame.right() != window.frameRight ||
       frame.bottom() != window.frameBottom) {
-      // Framed anew: the outer window keeps the size the model gives it.
+    // Framed anew: the outer window keeps the size the model gives it.
     applyFormGeometry(form);
     return;
   }

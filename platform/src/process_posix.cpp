@@ -65,7 +65,9 @@ EndAtOnceOnTermination::EndAtOnceOnTermination(const std::string& removeFirst, i
   // A path too long for the buffer is not cut short: a shortened name could
   // be another file.
   endRemovePath[0] = '\0';
-  if (removeFirst.size() < sizeof endRemovePath) std::memcpy(endRemovePath, removeFirst.c_str(), removeFirst.size() + 1);
+  if (removeFirst.size() < sizeof endRemovePath) {
+    std::memcpy(endRemovePath, removeFirst.c_str(), removeFirst.size() + 1);
+  }
   endExitCode = exitCode;
   endAtOnce.store(true, std::memory_order_release);
   if (pendingRequests.load(std::memory_order_relaxed) > 0) endNow();

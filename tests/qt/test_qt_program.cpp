@@ -83,8 +83,9 @@ class QtProgram : public qttest::OnXServer {
     const auto box = x().clientBox(xid(w));
     const auto frame = x().cardinals(xid(w), "_NET_FRAME_EXTENTS");
     if (!box || frame.size() != 4) return {};
-    return QRect(box->x - static_cast<int>(frame[0]), box->y - static_cast<int>(frame[2]),
-                 box->width + static_cast<int>(frame[0] + frame[1]), box->height + static_cast<int>(frame[2] + frame[3]));
+    const int left = static_cast<int>(frame[0]), right = static_cast<int>(frame[1]);
+    const int top = static_cast<int>(frame[2]), bottom = static_cast<int>(frame[3]);
+    return QRect(box->x - left, box->y - top, box->width + left + right, box->height + top + bottom);
   }
   // A real pointer click (xdotool) at the middle of `control`'s widget.
   bool clickAt(const ui::Control& control, int button = 1) {
