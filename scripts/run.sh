@@ -10,8 +10,8 @@
 # X server (Xvfb, with openbox), with a picture behind the overlay, and
 # saves screenshots as the overlay fades. Ctrl+C ends it all.
 #
-# The first run installs what is missing and builds build-release/ (about
-# two minutes on two cores); later runs start within seconds.
+# The first run installs what is missing and builds build-release/ (two to
+# three minutes on two cores); later runs start within seconds.
 #
 # Usage: scripts/run.sh [--seconds N] [--bin DIR] [--screenshots DIR] [--email ADDRESS] [--verbose]
 #   --seconds N        end by itself after N seconds (0: run until Ctrl+C)
@@ -79,7 +79,7 @@ build_release() {
   local dir="$top/build-release"
   local log="$dir/build.log"
   mkdir -p "$dir"
-  say "building the programs in $dir (the first time about two minutes; log: $log)"
+  say "building the programs in $dir (the first time two to three minutes; log: $log)"
   local rc
   set +e
   bash "$top/scripts/build.sh" "$dir" "" -DTELVARIS_BUILD_TESTS=OFF 2>&1 | tee "$log" | show_progress
