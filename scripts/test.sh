@@ -5,9 +5,9 @@
 # ThreadSanitizer. Exits non-zero when any run fails.
 #
 # Usage: scripts/test.sh [-h | --help]
-# It builds build/, build-asan/ and build-tsan/ with two jobs each: about 15
-# minutes from nothing on two cores, a few minutes once built. A run's own
-# tests: ctest --test-dir build -R PATTERN (see the README).
+# It builds build/, build-asan/ and build-tsan/ with two jobs each: about
+# half an hour from nothing on two cores, then some three minutes of tests.
+# Some tests alone: ctest --test-dir build -R PATTERN (see the README).
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 case "${1:-}" in
