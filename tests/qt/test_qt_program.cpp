@@ -283,8 +283,8 @@ TEST_F(QtProgram, MinimisingThroughTheWindowManagerSticksAndARightClickOnTheOver
   EXPECT_TRUE(pumpUntil([&] { return x().wmState(xid(w)) == "Normal"; })) << x().wmState(xid(w));
   EXPECT_EQ(panel().windowState(), ui::WindowState::Normal);
 
-  // The overlay, a tool window without a minimise button, can still be
-  // minimised by the window manager, and stays so.
+  // The overlay, a tool window, can be minimised through the window
+  // manager too, and stays so.
   QWidget* o = overlayWidget();
   ASSERT_TRUE(user({"xdotool", "windowminimize", id(o)}));
   ASSERT_TRUE(pumpUntil([&] { return x().wmState(xid(o)) == "Iconic"; })) << x().wmState(xid(o));
