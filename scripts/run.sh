@@ -7,14 +7,20 @@
 # and the main-application stand-in publishing a session's decisions
 # through libtelvaris; then lumidropRemote subscribed at that broker, so
 # the overlay fades within seconds. Without a display it runs on a private
-# X server (Xvfb, with openbox) and saves screenshots. Ctrl+C ends it all.
+# X server (Xvfb, with openbox), with a picture behind the overlay, and
+# saves screenshots as the overlay fades. Ctrl+C ends it all.
 #
-# Usage: scripts/run.sh [--seconds N] [--bin DIR] [--screenshots DIR] [--email ADDRESS]
+# The first run installs what is missing and builds build-release/ (two to
+# three minutes on two cores); later runs start within seconds.
+#
+# Usage: scripts/run.sh [--seconds N] [--bin DIR] [--screenshots DIR] [--email ADDRESS] [--verbose]
 #   --seconds N        end by itself after N seconds (0: run until Ctrl+C)
 #   --bin DIR          use the programs already built in DIR (no install, no build)
 #   --screenshots DIR  where screenshots go without a display
 #                      (default: screenshots/ beside the programs' folder)
 #   --email ADDRESS    the trainee's e-mail address (default trainee@example.org)
+#   --verbose          show what the programs write (every opacity of the overlay)
+#   -h, --help         show this text
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -22,24 +28,80 @@ seconds=0
 bin=""
 shots=""
 email="trainee@example.org"
-usage() { sed -n '2,18p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+verbose=0
+# The comment block at the top, up to its first line of script.
+usage() { awk 'NR == 1 { next } /^#/ { sub(/^# ?/, ""); print; next } { exit }' "${BASH_SOURCE[0]}"; }
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --seconds) seconds="${2:?--seconds needs a number}"; shift 2 ;;
     --bin) bin="${2:?--bin needs a folder}"; shift 2 ;;
     --screenshots) shots="${2:?--screenshots needs a folder}"; shift 2 ;;
     --email) email="${2:?--email needs an address}"; shift 2 ;;
+    --verbose) verbose=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "run.sh: unknown option '$1'" >&2; usage >&2; exit 2 ;;
   esac
 done
 [[ "$seconds" =~ ^[0-9]+$ ]] || { echo "run.sh: --seconds wants a whole number" >&2; exit 2; }
 
+say() { echo "run.sh: $*"; }
+interactive=0
+[[ -t 1 ]] && interactive=1
+
+# ------------------------------------------------------------------ build
+# ninja's "[n/N] ..." lines as one line that updates on a terminal, else a
+# line at every tenth of the way; the stage lines of build.sh as they come.
+# Everything else (the compiler's words) is in the log.
+show_progress() {
+  local line tenth=-1 n total
+  while IFS= read -r line; do
+    if [[ "$line" =~ ^\[([0-9]+)/([0-9]+)\]\ (.*)$ ]]; then
+      n="${BASH_REMATCH[1]}"
+      total="${BASH_REMATCH[2]}"
+      if [[ $interactive -eq 1 ]]; then
+        printf '\r\033[K  [%s/%s] %.70s' "$n" "$total" "${BASH_REMATCH[3]}"
+      elif ((n * 10 / total != tenth)); then
+        tenth=$((n * 10 / total))
+        echo "  [$n/$total] ${BASH_REMATCH[3]}"
+      fi
+    elif [[ "$line" == build.sh:* ]]; then
+      [[ $interactive -eq 1 && $tenth -ne -1 ]] && echo
+      echo "  ${line#build.sh: }"
+    elif [[ "$line" == "ninja: no work to do." ]]; then
+      echo "  already built"
+    fi
+  done
+  [[ $interactive -eq 1 ]] && printf '\r\033[K'
+  return 0
+}
+
+build_release() {
+  local dir="$top/build-release"
+  local log="$dir/build.log"
+  mkdir -p "$dir"
+  say "building the programs in $dir (the first time two to three minutes; log: $log)"
+  local rc
+  set +e
+  bash "$top/scripts/build.sh" "$dir" "" -DTELVARIS_BUILD_TESTS=OFF 2>&1 | tee "$log" | show_progress
+  rc=${PIPESTATUS[0]}
+  set -e
+  if [[ $rc -ne 0 ]]; then
+    echo "run.sh: the build failed; the compiler said:" >&2
+    if grep -q '^FAILED:' "$log"; then
+      sed -n '/^FAILED:/,/^ninja: build stopped/p' "$log" | head -n 60 >&2
+    else
+      tail -n 40 "$log" >&2
+    fi
+    echo "run.sh: the whole build log is $log" >&2
+    exit 1
+  fi
+}
+
 if [[ -z "$bin" ]]; then
   cd "$top"
+  say "checking the Debian packages it needs (scripts/deps.sh build run)"
   bash scripts/deps.sh build run
-  # The programs only: the test suite is scripts/test.sh's business.
-  bash scripts/build.sh build-release "" -DTELVARIS_BUILD_TESTS=OFF >/dev/null
+  build_release
   bin="$top/build-release/bin"
 fi
 bin="$(cd "$bin" && pwd)"
@@ -51,6 +113,12 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/lumidrop-run.XXXXXX")"
 names=()
 pids=()
 lumidrop_pid=""
+lumidrop_status=""
+follower_pid=""
+# Fixed files of the library (logs, exports) in a root of this run's own,
+# gone with it; never the user's ~/.local/share/telvaris.
+export TELVARIS_ROOT="$work/root"
+mkdir -p "$TELVARIS_ROOT"
 
 # Started programs sit in sessions of their own, so that a Ctrl+C at the
 # terminal reaches this script alone, which then ends them in order
@@ -59,6 +127,8 @@ lumidrop_pid=""
 detached=()
 command -v setsid >/dev/null && detached+=(setsid)
 command -v setpriv >/dev/null && detached+=(setpriv --pdeathsig TERM)
+# launch NAME LOG COMMAND...: one more program of this run, stopped at the
+# end in the reverse order of starting.
 launch() {
   local name="$1" log="$2"
   shift 2
@@ -85,29 +155,6 @@ stop_pid() {
   wait "$pid" 2>/dev/null || true
 }
 
-status=0
-cleanup() {
-  trap - EXIT INT TERM
-  # The fading program first: it closes down as closing its window does
-  # (full volume, clear overlay, settings saved).
-  if [[ -n "$lumidrop_pid" ]]; then
-    stop_pid "$lumidrop_pid" 10
-    wait "$lumidrop_pid" 2>/dev/null || true
-  fi
-  for ((k = ${#pids[@]} - 1; k >= 0; k--)); do stop_pid "${pids[$k]}" 5; done
-  rm -rf "$work"
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'echo; echo "run.sh: stopping"; status=130; cleanup' INT TERM
-
-fail() {
-  echo "run.sh: $1" >&2
-  [[ -n "${2:-}" && -f "$2" ]] && cat "$2" >&2
-  status=1
-  exit 1
-}
-
 wait_until() {  # wait_until TENTHS COMMAND...
   local tenths="$1"
   shift
@@ -118,16 +165,112 @@ wait_until() {  # wait_until TENTHS COMMAND...
   return 1
 }
 
+# ------------------------------------------------------------ what it saw
+# Decisions the relay stand-in passed on to lumidropRemote's topic.
+decisions() { grep -c -- '-> ' "$work/relay.log" 2>/dev/null || true; }
+rewards() { grep -c -- '^relay-service: reward -> ' "$work/relay.log" 2>/dev/null || true; }
+# The overlay's opacities (alpha of 255) as lumidropRemote reports them.
+alphas() { sed -n 's/^\[overlay\] alpha \([0-9]*\)$/\1/p' "$work/lumidrop.log" 2>/dev/null || true; }
+last_alpha() { alphas | tail -n 1; }
+
+elapsed=0
+shot=0
+shot_list=()
+status_shown=0
+status_line() {
+  local a
+  a="$(last_alpha)"
+  printf '%3d s: %s decisions relayed, overlay alpha %s of 255, %d screenshots' "$elapsed" "$(decisions)" \
+    "${a:--}" "$shot"
+}
+show_status() {
+  if [[ $verbose -eq 1 ]]; then return; fi
+  if [[ $interactive -eq 1 ]]; then
+    printf '\r\033[K%s' "$(status_line)"
+    status_shown=1
+  elif ((elapsed % 10 == 0)); then
+    echo "$(status_line)"
+  fi
+}
+end_status() {
+  [[ $status_shown -eq 1 ]] && printf '\r\033[K'
+  status_shown=0
+}
+
+summary() {
+  end_status
+  local all count a_min a_max n_dec n_rew
+  all="$(alphas)"
+  count=$(grep -c . <<<"$all" || true)
+  a_min=$(sort -n <<<"$all" | head -n 1)
+  a_max=$(sort -n <<<"$all" | tail -n 1)
+  n_dec=$(decisions)
+  n_rew=$(rewards)
+  echo "run.sh: summary"
+  echo "  ran ${elapsed} s: mosquitto on ${port:+tcp://127.0.0.1:$port}, relay-service, session-standin and lumidropRemote${DISPLAY:+ on $DISPLAY}"
+  echo "  decisions relayed to lumidropRemote: $n_dec ($n_rew rewards, $((n_dec - n_rew)) inhibits)"
+  if [[ $count -gt 0 ]]; then
+    echo "  overlay opacity: $count changes, alpha $a_min to $a_max of 255; at the end $(last_alpha) (cleared on closing down)"
+  fi
+  if [[ $own_display -eq 1 ]]; then
+    echo "  screenshots in $shots:"
+    local s
+    for s in "${shot_list[@]}"; do echo "    $s"; done
+    [[ ${#shot_list[@]} -eq 0 ]] && echo "    none (ImageMagick's import is missing, or the run was too short)"
+  fi
+  [[ -n "$lumidrop_status" ]] && echo "  lumidropRemote closed down with exit code $lumidrop_status"
+  return 0
+}
+
+status=0
+own_display=0
+port=""
+started=0
+cleanup() {
+  trap - EXIT INT TERM
+  # The fading program first: it closes down as closing its window does
+  # (full volume, clear overlay, settings saved).
+  if [[ -n "$lumidrop_pid" ]]; then
+    stop_pid "$lumidrop_pid" 10
+    wait "$lumidrop_pid" 2>/dev/null || true
+  fi
+  [[ -n "$follower_pid" ]] && { wait "$follower_pid" 2>/dev/null || true; }
+  for ((k = ${#pids[@]} - 1; k >= 0; k--)); do stop_pid "${pids[$k]}" 5; done
+  [[ $started -eq 1 ]] && summary
+  local left=()
+  for ((k = 0; k < ${#pids[@]}; k++)); do alive "${pids[$k]}" && left+=("${names[$k]}"); done
+  if [[ ${#left[@]} -eq 0 ]]; then
+    echo "  stopped: lumidropRemote ${names[*]}; nothing left running"
+  else
+    echo "  still running: ${left[*]}" >&2
+  fi
+  rm -rf "$work"
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'end_status; echo; say "stopping"; status=130; cleanup' INT TERM
+
+fail() {
+  end_status
+  echo "run.sh: $1" >&2
+  [[ -n "${2:-}" && -f "$2" ]] && cat "$2" >&2
+  status=1
+  exit 1
+}
+
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
+# Where the overlay stands (twips; 15 to the pixel at 96 dpi): beside the
+# control panel, over a picture that shows what the dimming does.
+overlay_left=7500 overlay_top=1200 overlay_width=10080 overlay_height=7860
+
 # ---------------------------------------------------------------- display
-own_display=0
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   own_display=1
   command -v Xvfb >/dev/null || fail "no display and no Xvfb (scripts/deps.sh run installs it)"
   # The server picks a free display number and tells it through fd 3.
-  launch xvfb "$work/xvfb.log" Xvfb -displayfd 3 -screen 0 1280x800x24 -dpi 96 -nolisten tcp -noreset \
+  launch Xvfb "$work/xvfb.log" Xvfb -displayfd 3 -screen 0 1280x800x24 -dpi 96 -nolisten tcp -noreset \
     3>"$work/display"
   wait_until 150 test -s "$work/display" || fail "Xvfb did not start" "$work/xvfb.log"
   export DISPLAY=":$(head -n 1 "$work/display")"
@@ -142,17 +285,30 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   # A compositing manager draws the overlay's opacity, so that the
   # screenshots show the fade.
   if command -v xcompmgr >/dev/null; then launch xcompmgr "$work/xcompmgr.log" xcompmgr; fi
-  command -v xsetroot >/dev/null && xsetroot -solid '#5b7fa6' || true
+  # What the trainee watches: a coloured, striped picture with text, a
+  # little larger than the overlay so that its undimmed edge shows around
+  # it.
+  if command -v convert >/dev/null && command -v display >/dev/null; then
+    px() { echo $(($1 / 15)); }
+    w=$(($(px $overlay_width) + 60)) h=$(($(px $overlay_height) + 60))
+    if convert -size "${w}x${h}" gradient:'#ffd23f-#3bceac' \
+      -fill '#ee4266' -draw "rectangle 0,0 $((w / 3)),$h" -fill '#540d6e' -draw "rectangle $((2 * w / 3)),0 $w,$h" \
+      -fill white -stroke black -strokewidth 2 -pointsize 44 -gravity center \
+      -annotate +0-60 'What the trainee watches' -pointsize 28 -annotate +0+20 'dims as the overlay darkens' \
+      "$work/backdrop.png" 2>"$work/convert.log"; then
+      launch backdrop "$work/backdrop.log" display -title backdrop -geometry "+$(($(px $overlay_left) - 30))+$(($(px $overlay_top) - 30))" \
+        "$work/backdrop.png"
+    fi
+  fi
   shots="${shots:-$(dirname "$bin")/screenshots}"
   mkdir -p "$shots"
-  echo "run.sh: no display here; lumidropRemote shows on a private X server ($DISPLAY)"
+  say "no display here; lumidropRemote shows on a private X server ($DISPLAY)"
 fi
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work/runtime}"
 mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
 
 # ----------------------------------------------------------------- broker
 command -v mosquitto >/dev/null || fail "mosquitto is not installed (scripts/deps.sh run installs it)"
-port=""
 for attempt in 1 2 3 4 5; do
   candidate=$((20000 + RANDOM % 40000))
   port_free "$candidate" || continue
@@ -173,7 +329,7 @@ for attempt in 1 2 3 4 5; do
   unset 'pids[-1]' 'names[-1]'
 done
 [[ -n "$port" ]] || fail "mosquitto did not start" "$work/mosquitto.out"
-echo "run.sh: private broker on tcp://127.0.0.1:$port"
+say "private broker on tcp://127.0.0.1:$port"
 
 # ------------------------------------------------ relay and session stand-ins
 publish_topic="telvaris/demo/publish"
@@ -182,44 +338,72 @@ launch relay-service "$work/relay.log" "$bin/relay-service" --broker "tcp://127.
   --listen "$publish_topic"
 wait_until 100 grep -q "Sending SUBACK to relay-service" "$work/mosquitto.log" ||
   fail "the relay service stand-in did not subscribe" "$work/relay.log"
+# Ten decisions a second whose share of rewards goes from 10 % to 90 % and
+# back over a minute: the overlay darkens for some fifteen seconds, then
+# clears.
 launch session-standin "$work/standin.log" "$bin/session-standin" --port "$port" --topic "$publish_topic" \
-  --period 250 --cycle 20
+  --period 100 --cycle 60
 
 # ------------------------------------------------------------ lumidropRemote
 home="$work/home"
 mkdir -p "$home"
 ln -s "$bin/libtelvaris.so" "$home/libtelvaris.so"
 # remote.conf present: the first-run defaults do not replace the broker
-# settings below. The overlay stands beside the control panel.
+# settings below.
 printf 'PORT=%s\r\nDEBUG_LEVEL=0\r\nMQTT_ADDRESS=tcp://127.0.0.1\r\nCLIENT_ID=C1-%s\r\nSUBSCRIBER_TOPIC=%s\r\n' \
   "$port" "$email" "$feedback_topic" >"$home/remote.conf"
-printf '[General]\r\nEmail="%s"\r\nTop= 1200\r\nLeft= 6900\r\nHeight= 7860\r\nWidth= 10080\r\n[MQTT]\r\nServerAddress="tcp://127.0.0.1"\r\nServerPortNumber= %s\r\nSubscriberTopic="%s"\r\nClientID="C1-%s"\r\n' \
-  "$email" "$port" "$feedback_topic" "$email" >"$home/lumidrop.ini"
-echo "run.sh: lumidropRemote follows $feedback_topic (Ctrl+C ends everything)"
-LUMIDROP_HOME="$home" "${detached[@]}" "$bin/lumidropRemote" </dev/null &
+printf '[General]\r\nEmail="%s"\r\nTop= %s\r\nLeft= %s\r\nHeight= %s\r\nWidth= %s\r\n[MQTT]\r\nServerAddress="tcp://127.0.0.1"\r\nServerPortNumber= %s\r\nSubscriberTopic="%s"\r\nClientID="C1-%s"\r\n' \
+  "$email" "$overlay_top" "$overlay_left" "$overlay_height" "$overlay_width" "$port" "$feedback_topic" "$email" \
+  >"$home/lumidrop.ini"
+say "lumidropRemote follows $feedback_topic (Ctrl+C ends everything)"
+[[ $verbose -eq 1 ]] || say "its own words go to a log; --verbose shows them here"
+: >"$work/lumidrop.log"
+LUMIDROP_HOME="$home" "${detached[@]}" "$bin/lumidropRemote" </dev/null >"$work/lumidrop.log" 2>&1 &
 lumidrop_pid=$!
+started=1
+if [[ $verbose -eq 1 ]]; then
+  # Its words as they come, to the last one: the follower lets a Ctrl+C
+  # pass and ends once lumidropRemote has.
+  (
+    trap '' INT TERM
+    exec tail -s 0.2 -n +1 -f --pid="$lumidrop_pid" "$work/lumidrop.log"
+  ) &
+  follower_pid=$!
+fi
 
 # ------------------------------------------------------------ and then wait
-shot=0
+# Screenshots at clearly different opacities: the overlay nearly clear, half
+# dark and dark (alpha of 255), each the first time the fade gets there once
+# decisions flow.
+bands=("clear 0 50" "half 90 160" "dark 190 255")
 take_screenshot() {
-  [[ $own_display -eq 1 ]] && command -v import >/dev/null || return 0
+  local band="$1" alpha="$2"
+  command -v import >/dev/null || return 0
   shot=$((shot + 1))
-  local file="$shots/lumidrop-$shot.png"
+  local file="$shots/lumidrop-$shot-$band.png"
   if import -window root "$file" 2>/dev/null; then
-    echo "run.sh: screenshot $file"
+    shot_list+=("$(basename "$file")  overlay alpha $alpha of 255")
   fi
 }
-[[ $own_display -eq 1 ]] && echo "Screenshots: $shots"
-elapsed=0
+[[ $own_display -eq 1 ]] && say "Screenshots: $shots" && rm -f "$shots"/lumidrop-*.png
+taken=""
 while alive "$lumidrop_pid"; do
   if [[ $seconds -gt 0 && $elapsed -ge $seconds ]]; then
-    echo "run.sh: $seconds seconds are up"
+    end_status
+    say "$seconds seconds are up"
     break
   fi
-  # A few screenshots while the overlay fades: at 4, 8 and 12 seconds.
-  if [[ $own_display -eq 1 && $elapsed -gt 0 && $((elapsed % 4)) -eq 0 && $shot -lt 3 ]]; then
-    take_screenshot
+  if [[ $own_display -eq 1 && $(decisions) -ge 5 ]]; then
+    alpha="$(last_alpha)"
+    for band in "${bands[@]}"; do
+      read -r name low high <<<"$band"
+      if [[ -n "$alpha" && $alpha -ge $low && $alpha -le $high && " $taken " != *" $name "* ]]; then
+        taken+=" $name"
+        take_screenshot "$name" "$alpha"
+      fi
+    done
   fi
+  show_status
   sleep 1 &
   wait $! || true
   elapsed=$((elapsed + 1))
@@ -228,5 +412,6 @@ done
 alive "$lumidrop_pid" && kill -TERM "$lumidrop_pid"
 wait_until 150 eval '! alive "$lumidrop_pid"' || kill -KILL "$lumidrop_pid" 2>/dev/null || true
 wait "$lumidrop_pid" || status=$?
+lumidrop_status=$status
 lumidrop_pid=""
 [[ $status -eq 0 ]] || echo "run.sh: lumidropRemote ended with status $status" >&2

@@ -5,12 +5,14 @@
 // standard output.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "audio/endpoint_volume.h"
 #include "audio/system_volume.h"
+#include "audio/volume_restore.h"
 #include "forms/frm_main.h"
 #include "forms/program.h"
 #include "forms/recording_outputs.h"
@@ -19,6 +21,7 @@
 #include "platform/process.h"
 #include "platform/system_error.h"
 #include "qt/qt_backend.h"
+#include "settings/mod_options.h"
 #include "qt/qt_layering.h"
 #include "ui/application.h"
 #include "ui/headless_backend.h"
@@ -26,12 +29,16 @@
 namespace {
 
 // A Yes/No question without a screen: the answer is read from standard
-// input ("y" or "yes"); anything else, or no input, is No.
+// input ("y" or "yes"); anything else, no input, or a termination request
+// while waiting (the box's own way out) is No.
 ui::MessageBoxResult askOnConsole(const ui::HeadlessBackend::ShownMessage& shown) {
   if (shown.buttons != ui::MessageBoxButtons::YesNo) return ui::MessageBoxResult::Ok;
   std::cout << shown.text << " [y/N] " << std::flush;
   std::string answer;
-  if (!std::getline(std::cin, answer)) return ui::MessageBoxResult::No;
+  if (!platform::readLineUnlessTerminated(answer)) {
+    std::cout << std::endl;
+    return ui::MessageBoxResult::No;
+  }
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" ? ui::MessageBoxResult::Yes
                                                                               : ui::MessageBoxResult::No;
 }
@@ -56,13 +63,46 @@ std::unique_ptr<lumidrop::audio::VolumeOutputs> makeVolumeOutputs() {
   return std::make_unique<lumidrop::audio::SystemVolumeOutputs>();
 }
 
+// LUMIDROP_HOME names the program's folder (its settings, remote.conf and
+// marker, the library first) instead of the executable's.
+std::string programFolder() { return platform::programFolder(environmentText("LUMIDROP_HOME")); }
+
+std::string versionText() {
+  const lumidrop::ProgramVersion& v = lumidrop::kProgramVersion;
+  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
+}
+
+// --help and --version: what the program is, its version and where its
+// settings are.
+void describe(bool usage) {
+  std::printf("lumidropRemote %s, the Telvaris LumiDrop fading program\n", versionText().c_str());
+  if (usage) {
+    std::printf(
+        "Usage: lumidropRemote [--help | --version]\n"
+        "It takes no other arguments: it dims an overlay and lowers the system volume as the\n"
+        "feedback of a training session arrives from the relay service's broker.\n");
+  }
+  std::printf("Settings: %s (the program's folder, or LUMIDROP_HOME when set)\n",
+              lumidrop::settingsPath(programFolder()).c_str());
+}
+
+// Should the program die without closing down, a guardian process gives
+// the system volume back as closing down would have.
+void restoreVolumeAsOrphan(const std::string& instruction) {
+  const auto restore = lumidrop::audio::parseRestoreInstruction(instruction);
+  if (!restore) return;
+  lumidrop::audio::SystemVolumeOutputs outputs;
+  lumidrop::audio::restoreVolume(*restore, outputs);
+  std::fprintf(stderr, "lumidropRemote ended without closing down: system volume set back to %d %%\n",
+               static_cast<int>(restore->level));
+}
+
 // Runs the program on `backend` with `layering` for the overlay's window
 // calls; returns its exit code.
-int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::Application& app) {
+int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::Application& app,
+               platform::Guardian& guardian) {
   std::unique_ptr<lumidrop::audio::VolumeOutputs> volume = makeVolumeOutputs();
-  // LUMIDROP_HOME names the program's folder (its settings, remote.conf and
-  // marker, the library first) instead of the executable's.
-  const std::string folder = platform::programFolder(environmentText("LUMIDROP_HOME"));
+  const std::string folder = programFolder();
   // LUMIDROP_LEGACY_AUDIO=1: the system reports an older Windows, so the
   // program drives the mixer.
   const bool legacyAudio = environmentText("LUMIDROP_LEGACY_AUDIO") == "1";
@@ -73,6 +113,9 @@ int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::App
     app.end(1);
   });
   lumidrop::Program program(app, telvaris, layering, *volume, folder);
+  program.guardVolume = [&guardian](const lumidrop::audio::VolumeRestore& restore) {
+    guardian.instruct(lumidrop::audio::restoreInstruction(restore));
+  };
   // The endpoint road needs a sound server that answers at start-up;
   // without one the program drives the mixer, as on an older system.
   program.queryOsVersion = [legacyAudio] {
@@ -86,11 +129,18 @@ int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::App
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--version") == 0)) {
+    describe(std::strcmp(argv[1], "--help") == 0);
+    return 0;
+  }
   if (argc > 1) {
-    std::fprintf(stderr, "usage: %s\nThe fading program takes no arguments; its options are in lumidrop.ini.\n",
-                 argv[0]);
+    std::fprintf(stderr, "lumidropRemote: unknown argument '%s'\nUsage: lumidropRemote [--help | --version]\n",
+                 argv[1]);
     return 2;
   }
+  // Before any thread starts (the guardian is a fork of this process).
+  platform::Guardian guardian;
+  guardian.start(restoreVolumeAsOrphan);
   // Ctrl+C and a termination request close the program as closing its
   // window does: volume and opacity restored, settings saved, marker gone.
   platform::catchTerminationRequests();
@@ -99,11 +149,11 @@ int main(int argc, char** argv) {
     ui::QtBackend backend;
     ui::Application app(backend);
     lumidrop::QtLayering layering(backend, &std::cout);
-    return runProgram(backend, layering, app);
+    return runProgram(backend, layering, app, guardian);
   }
   ui::HeadlessBackend backend(ui::HeadlessBackend::Clock::Real, &std::cout);
   backend.fallbackAnswer = askOnConsole;
   ui::Application app(backend);
   lumidrop::RecordingLayering layering(&std::cout);
-  return runProgram(backend, layering, app);
+  return runProgram(backend, layering, app, guardian);
 }

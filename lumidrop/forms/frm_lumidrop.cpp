@@ -44,6 +44,7 @@ OverlayWindow& frmLumidrop::Me() {
   if (!window_) {
     window_ = std::make_unique<OverlayWindow>(program_.app);
     window_->onLoad = [this] { Form_Load(); };
+    window_->onUnload = [this](int16_t& cancel) { Form_Unload(cancel); };
     window_->onMouseDown = [this](int button, int shift, float x, float y) { Form_MouseDown(button, shift, x, y); };
     window_->Timer1.onTimer = [this] { Timer1_Timer(); };
   }
@@ -93,6 +94,12 @@ void frmLumidrop::applyVolume(int32_t level) {
   } else {
     audio::setMixerVolume(program_.volume.mixer(), level, settings_.AudioActive);
   }
+  // What unloadMeNow's applyVolume (100) would give, on this road.
+  if (program_.guardVolume) {
+    program_.guardVolume({program_.isWindowsNT6 == True ? audio::VolumeRestore::Road::Endpoint
+                                                        : audio::VolumeRestore::Road::Mixer,
+                          std::clamp<int32_t>(settings_.VolumeMaximum, 0, 100)});
+  }
 }
 
 void frmLumidrop::Form_Load() {
@@ -128,6 +135,14 @@ void frmLumidrop::unloadMeNow() {
   // A handler of this window may be running further up (its timer's tick
   // let events run): the object goes when that has returned.
   program_.app.retire(std::move(window_));
+}
+
+void frmLumidrop::Form_Unload(int16_t& cancel) {
+  // Closing the overlay alone would leave the volume where the last
+  // decision put it and the feedback unread: the whole program closes down
+  // instead, which unloads the overlay on its way.
+  cancel = True;
+  program_.panel().overlayClosed();
 }
 
 void frmLumidrop::Form_MouseDown(int button, int /*shift*/, float /*x*/, float /*y*/) {

@@ -53,6 +53,8 @@ class frmLumidrop {
 
   // Events.
   void Form_Load();
+  // The user closed the overlay's window (its frame's close button).
+  void Form_Unload(int16_t& cancel);
   void Form_MouseDown(int button, int shift, float x, float y);
   void Timer1_Timer();
 

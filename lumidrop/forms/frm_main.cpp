@@ -6,6 +6,7 @@
 #include "forms/frm_lumidrop.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "settings/create_config_file.h"
 #include "settings/mod_options.h"
 
@@ -124,24 +125,38 @@ void frmMain::Form_Load() {
   ModOptions::loadSettings(settings_, settingsPath(program_.folder));
   CreateConfigFile(settings_, program_.folder);
 
-  // The remote link; a failed connection shows as a failed subscription.
-  program_.telvaris.initialiseMQTTConnection(settings_.ServerAddress, settings_.ServerPortNumber,
-                                             settings_.ClientID, settings_.DebugLevel);
-  const int32_t rc = program_.telvaris.subscribeToMQTTConnection(settings_.SubscriberTopic);
-  if (rc != 0) {
-    program_.app.msgBox("ERROR: Connection failure to remote server rc=" + std::to_string(rc),
-                        ui::MessageBoxButtons::Ok);
-    program_.app.end(1);
-  }
-
+  // The single-instance guard comes before the link: a second copy that
+  // connected first would take the broker's session (same client identity)
+  // away from the copy already running, whatever the user answers.
   const std::string marker = program_.file(kMarkerFileName);
+  bool markerWritten = false;
   if (platform::fileExists(marker)) {
     if (program_.app.msgBox("There could be another LumiDrop program running. Do you wish to continue?",
                             ui::MessageBoxButtons::YesNo) == ui::MessageBoxResult::No) {
       program_.app.end(0);
     }
   } else {
-    platform::replaceFileAtomically(marker, kMarkerText);
+    markerWritten = platform::replaceFileAtomically(marker, kMarkerText);
+  }
+
+  // The remote link; a failed connection shows as a failed subscription.
+  // A refused link leaves the marker as it found it: the one this start
+  // wrote goes, one it found stays.
+  int32_t rc = 0;
+  {
+    // The connection attempt blocks the window thread (up to the library's
+    // connect time-out): a termination request meanwhile ends the program
+    // as a refused link does, from the signal itself.
+    platform::EndAtOnceOnTermination ending(markerWritten ? marker : std::string(), kRefusedLinkExitCode);
+    program_.telvaris.initialiseMQTTConnection(settings_.ServerAddress, settings_.ServerPortNumber,
+                                               settings_.ClientID, settings_.DebugLevel);
+    rc = program_.telvaris.subscribeToMQTTConnection(settings_.SubscriberTopic);
+  }
+  if (rc != 0) {
+    if (markerWritten) platform::removeFile(marker);
+    program_.app.msgBox("ERROR: Connection failure to remote server rc=" + std::to_string(rc),
+                        ui::MessageBoxButtons::Ok);
+    program_.app.end(kRefusedLinkExitCode);
   }
 
   if (settings_.CPWidth > 0) {
@@ -285,6 +300,8 @@ void frmMain::btnExit_Click() {
 void frmMain::Form_Unload(int16_t& /*cancel*/) { closeDown(); }
 
 void frmMain::Form_Terminate() { closeDown(); }
+
+void frmMain::overlayClosed() { closeDown(); }
 
 void frmMain::closeDown() {
   if (feedbackRunning != False || previewActive != False) program_.lumidrop().unloadMeNow();

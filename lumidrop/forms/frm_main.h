@@ -28,6 +28,9 @@ class frmMain : public ui::Form {
 
   static constexpr const char* kMarkerFileName = "lumidrop.pid";
   static constexpr const char* kMarkerText = "Telvaris LumiDrop\r\n";
+  // The exit code when the remote link could not be set up (also when a
+  // termination request cut the connection attempt short).
+  static constexpr int kRefusedLinkExitCode = 1;
 
   explicit frmMain(Program& program);
 
@@ -51,6 +54,10 @@ class frmMain : public ui::Form {
   void SliderMinimumOpacity_Scroll();
   void SliderOpacityInhibit_Scroll();
   void SliderUpdateFrequency_Scroll();
+
+  // The overlay's window was closed by the user: the program closes down as
+  // when the panel's window is closed.
+  void overlayClosed();
 
   // Panel state (booleans: True -1, False 0).
   int16_t overlayShown = False;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "audio/volume.h"
+#include "audio/volume_restore.h"
 #include "forms/window_layering.h"
 #include "link/telvaris_link.h"
 #include "platform/process.h"
@@ -57,6 +58,10 @@ class Program {
   int16_t isWindowsNT6 = False;
   ProgramVersion version = kProgramVersion;
   std::function<platform::OsVersion()> queryOsVersion = [] { return platform::osVersion(); };
+  // Told, each time the overlay has set the system volume, what closing
+  // down would set it back to: someone outside the program can then do it
+  // should the program die first.
+  std::function<void(const audio::VolumeRestore&)> guardVolume;
 
   frmMain& panel();
   frmLumidrop& lumidrop();

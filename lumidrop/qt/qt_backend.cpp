@@ -74,6 +74,21 @@ struct Counter {
 
 }  // namespace
 
+int tickInterval(int32_t min, int32_t max, int32_t largeChange, int32_t lengthPixels) {
+  constexpr int kMinimumSpacing = 8;  // pixels between two ticks
+  const int64_t range = std::max<int64_t>(int64_t{max} - min, 1);
+  const int64_t step = std::max<int32_t>(largeChange, 1);
+  // The large step times 1, 2, 5, 10, 20, 50, ...: ticks at round values.
+  for (int64_t decade = 1;; decade *= 10) {
+    for (int64_t factor : {1, 2, 5}) {
+      const int64_t interval = step * factor * decade;
+      if (interval >= range || interval * lengthPixels >= range * kMinimumSpacing) {
+        return static_cast<int>(std::min<int64_t>(interval, INT32_MAX));
+      }
+    }
+  }
+}
+
 // ------------------------------------------------------------- FormWidget
 
 class QtBackend::FormWidget : public QWidget {
@@ -166,6 +181,7 @@ QtBackend::QtBackend() {
 }
 
 QtBackend::~QtBackend() {
+  terminationPoll_.reset();
   for (auto& [timer, qtimer] : timers_) delete qtimer;
   timers_.clear();
   for (auto& [form, window] : windows_) delete window.widget;
@@ -176,7 +192,15 @@ QtBackend::~QtBackend() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-void QtBackend::attach(Application& app) { app_ = &app; }
+void QtBackend::attach(Application& app) {
+  app_ = &app;
+  // Termination requests are looked at from the start, also inside the
+  // start-up's message boxes and any other event loop Qt runs.
+  terminationPoll_ = std::make_unique<QTimer>();
+  terminationPoll_->setInterval(50);
+  QObject::connect(terminationPoll_.get(), &QTimer::timeout, [this] { deliver([this] { checkTermination(); }); });
+  terminationPoll_->start();
+}
 
 double QtBackend::twipsPerPixel() const {
   const QScreen* screen = QGuiApplication::primaryScreen();
@@ -240,7 +264,15 @@ void QtBackend::raisePendingEnd() {
 }
 
 void QtBackend::checkTermination() {
-  if (platform::takeTerminationRequest() && app_) app_->terminationRequested();
+  if (!platform::takeTerminationRequest()) return;
+  if (openBox_) {
+    // A request while a message box waits is answered as the box's own way
+    // out (No, or OK): the handler that asked goes on from there, as it
+    // does for a user who chose it.
+    if (QAbstractButton* out = openBox_->button(openWayOut_)) out->click();
+    return;
+  }
+  if (app_) app_->terminationRequested();
 }
 
 // ---------------------------------------------------------------- windows
@@ -270,12 +302,7 @@ int32_t QtBackend::createWindow(Form& form) {
   widgets_[&form] = w;
   controls_[w] = &form;
 
-  if (design.defaultPlacement) {
-    // Like a window system's cascade: each new window a little lower and
-    // further right, starting again after a few.
-    const int32_t offset = (placed_++ % 8) * 26 * kTwipsPerPixel;
-    form.placeAt(1440 + offset, 1440 + offset, form.width(), form.height());
-  }
+  if (design.defaultPlacement) placeFirstTime(form);
   makeControls(form, w);
   // The native window exists from now on (hidden), so that its opacity
   // and placement can be set before it is first shown.
@@ -286,6 +313,40 @@ int32_t QtBackend::createWindow(Form& form) {
     w->setWindowState(qtState(form.windowState()));
   }
   return window.handle;
+}
+
+void QtBackend::placeFirstTime(Form& form) {
+  const Form* main = app_ ? app_->mainForm() : nullptr;
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!main || main == &form || !main->loaded() || !screen) {
+    // Like a window system's cascade: each new window a little lower and
+    // further right, starting again after a few.
+    const int32_t offset = (placed_++ % 8) * 26 * kTwipsPerPixel;
+    form.placeAt(1440 + offset, 1440 + offset, form.width(), form.height());
+    return;
+  }
+  // Beside the main window (the control panel), never over it: a top-most
+  // window over the panel's buttons would leave the user nothing to click.
+  // To its right when the screen has room, else to its left, else below
+  // the main window at its full designed height. Twips throughout.
+  const QRect area = screen->availableGeometry();
+  const int32_t areaLeft = toTwips(area.left()), areaTop = toTwips(area.top());
+  const int32_t areaRight = toTwips(area.left() + area.width()), areaBottom = toTwips(area.top() + area.height());
+  const int32_t gap = 8 * kTwipsPerPixel;
+  const int32_t width = form.width(), height = form.height();
+  int32_t left = main->left() + main->width() + gap;
+  int32_t top = main->top();
+  if (left + width > areaRight) {
+    if (main->left() - gap - width >= areaLeft) {
+      left = main->left() - gap - width;
+    } else {
+      left = main->left();
+      top = main->top() + std::max(main->height(), main->designRect().height) + gap;
+    }
+  }
+  left = std::max(areaLeft, std::min(left, areaRight - width));
+  top = std::max(areaTop, std::min(top, areaBottom - height));
+  form.placeAt(left, top, width, height);
 }
 
 void QtBackend::destroyWindow(Form& form) {
@@ -367,13 +428,36 @@ QWidget* QtBackend::makeControl(Control& control, QWidget* parent) {
   return w;
 }
 
+QRect QtBackend::controlRect(const Control& control, QWidget* w) const {
+  QRect r(toPixels(control.left()), toPixels(control.top()), toPixels(control.width()), toPixels(control.height()));
+  const Kind kind = control.kind();
+  if (control.caption().empty() || (kind != Kind::Label && kind != Kind::CheckBox && kind != Kind::Button)) return r;
+  // The designed sizes fit the designer's font; where this desktop's font
+  // needs more, the control grows to the right and down, within its
+  // container (a frame keeps its border).
+  const Container* container = control.parent();
+  if (!container) return r;
+  int roomRight = 0, roomDown = 0;
+  if (container->kind() == Kind::Form) {
+    const FormDesign& design = static_cast<const Form*>(container)->design();
+    roomRight = toPixels(design.clientWidth) - r.x();
+    roomDown = toPixels(design.clientHeight) - r.y();
+  } else {
+    constexpr int kFrameBorder = 2;
+    roomRight = toPixels(container->width()) - kFrameBorder - r.x();
+    roomDown = toPixels(container->height()) - kFrameBorder - r.y();
+  }
+  const QSize needs = w->sizeHint();
+  if (needs.width() > r.width()) r.setWidth(std::max(r.width(), std::min(needs.width(), roomRight)));
+  if (needs.height() > r.height()) r.setHeight(std::max(r.height(), std::min(needs.height(), roomDown)));
+  return r;
+}
+
 void QtBackend::applyAll(Control& control) {
   QWidget* w = widget(control);
   if (!w) return;
   Counter quiet(syncing_);
-  w->setGeometry(toPixels(control.left()), toPixels(control.top()), toPixels(control.width()),
-                 toPixels(control.height()));
-  changed(control, Property::Caption);
+  changed(control, Property::Caption);  // sets the geometry for the caption
   w->setVisible(control.visible());
   w->setEnabled(control.enabled());
   if (control.kind() == Kind::Slider) changed(control, Property::Range);
@@ -423,6 +507,18 @@ void QtBackend::applyFormGeometry(Form& form) {
   }
   // A window's position is that of its frame.
   w->move(toPixels(form.left()), toPixels(form.top()));
+  // What the window reports until the window system has carried this out
+  // is our own request on its way, not the user's doing: right after a
+  // framing Qt knows the frame but not yet where the window manager put
+  // the inside, and the sum is a place the window never had.
+  window.asked = QRect(toPixels(form.left()), toPixels(form.top()), toPixels(form.width()), toPixels(form.height()));
+  window.settleStart = platform::tickMs();
+  window.settling = true;
+  // Looked at again once settled, in case the window system placed it
+  // elsewhere than asked and says nothing more.
+  QTimer::singleShot(kSettleMs + 50, w, [this, w] {
+    if (Form* f = formOf(w)) windowGeometryChanged(*f);
+  });
 }
 
 void QtBackend::windowGeometryChanged(Form& form) {
@@ -432,7 +528,7 @@ void QtBackend::windowGeometryChanged(Form& form) {
   FormWidget* w = it->second.widget;
   if (!w->isVisible() || !w->testAttribute(Qt::WA_Mapped) || !w->windowHandle()) return;
   const QMargins frame = w->windowHandle()->frameMargins();
-  const Window& window = it->second;
+  Window& window = it->second;
   if (frame.left() != window.frameLeft || frame.top() != window.frameTop || frame.right() != window.frameRight ||
       frame.bottom() != window.frameBottom) {
     // Framed anew: the outer window keeps the size the model gives it.
@@ -441,6 +537,10 @@ void QtBackend::windowGeometryChanged(Form& form) {
   }
   if (modelState(w->windowState()) != WindowState::Normal) return;
   const QRect outer = w->frameGeometry();
+  if (window.settling) {
+    if (outer != window.asked && platform::tickMs() - window.settleStart < kSettleMs) return;
+    window.settling = false;
+  }
   const QRect asModel(toPixels(form.left()), toPixels(form.top()), toPixels(form.width()), toPixels(form.height()));
   if (outer == asModel) return;
   const Rect moved{toTwips(outer.x()), toTwips(outer.y()), toTwips(outer.width()), toTwips(outer.height())};
@@ -454,6 +554,10 @@ void QtBackend::windowStateChanged(Form& form) {
   if (!w || !w->isVisible()) return;
   const WindowState state = modelState(w->windowState());
   if (state == form.windowState()) return;
+  // The window manager did it (minimised, restored): the model takes the
+  // state as it is. Applied back, it would write the window's hints again
+  // and undo what the user just did.
+  Counter quiet(syncing_);
   deliver([&form, state] { form.userSetWindowState(state); });
 }
 
@@ -524,6 +628,7 @@ void QtBackend::changed(Control& control, Property what) {
         w->setEnabled(form.enabled());
         break;
       case Property::WindowState:
+        if (syncing_ > 0) break;  // the window has it already
         if (form.visible()) {
           applyFormVisibility(form);
         } else {
@@ -539,8 +644,7 @@ void QtBackend::changed(Control& control, Property what) {
   }
   switch (what) {
     case Property::Geometry:
-      w->setGeometry(toPixels(control.left()), toPixels(control.top()), toPixels(control.width()),
-                     toPixels(control.height()));
+      w->setGeometry(controlRect(control, w));
       break;
     case Property::Caption:
       switch (control.kind()) {
@@ -557,6 +661,7 @@ void QtBackend::changed(Control& control, Property what) {
         default:
           break;
       }
+      w->setGeometry(controlRect(control, w));
       break;
     case Property::Visible:
       w->setVisible(control.visible());
@@ -573,7 +678,7 @@ void QtBackend::changed(Control& control, Property what) {
         slider->setRange(s.min(), s.max());
         slider->setSingleStep(s.smallChange());
         slider->setPageStep(s.largeChange());
-        slider->setTickInterval(s.largeChange());
+        slider->setTickInterval(tickInterval(s.min(), s.max(), s.largeChange(), toPixels(s.width())));
       }
       syncValue(control);
       break;
@@ -640,7 +745,13 @@ MessageBoxResult QtBackend::messageBox(const std::string& message, const std::st
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
   }
+  QMessageBox* outerBox = openBox_;
+  const QMessageBox::StandardButton outerWayOut = openWayOut_;
+  openBox_ = &box;
+  openWayOut_ = yesNo ? QMessageBox::No : QMessageBox::Ok;
   const int answer = box.exec();
+  openBox_ = outerBox;
+  openWayOut_ = outerWayOut;
   raisePendingEnd();
   if (!yesNo) return MessageBoxResult::Ok;
   return answer == QMessageBox::Yes ? MessageBoxResult::Yes : MessageBoxResult::No;
@@ -658,10 +769,6 @@ void QtBackend::sleep(uint32_t ms) { platform::sleepMs(ms); }
 
 void QtBackend::run() {
   quit_ = false;
-  QTimer poll;
-  poll.setInterval(50);
-  QObject::connect(&poll, &QTimer::timeout, [this] { deliver([this] { checkTermination(); }); });
-  poll.start();
   while (!quit_ && !(app_ && app_->ended())) {
     QEventLoop loop;
     loop_ = &loop;

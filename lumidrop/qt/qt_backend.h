@@ -21,6 +21,9 @@
 #include <string>
 #include <vector>
 
+#include <QMessageBox>
+#include <QRect>
+
 #include "ui/application.h"
 #include "ui/backend.h"
 #include "ui/controls.h"
@@ -38,6 +41,11 @@ namespace ui {
 // Wayland gives a client no way to keep its window above the others and
 // the overlay must stay on top. Empty: Qt's own choice stands.
 std::string preferredPlatform(const char* requested, const char* x11Display);
+
+// The tick interval of a slider `lengthPixels` long: the smallest of its
+// large step times 1, 2, 5, 10, 20, ... that keeps ticks at least 8 pixels
+// apart (a tick every large step of a long range would draw a solid band).
+int tickInterval(int32_t min, int32_t max, int32_t largeChange, int32_t lengthPixels);
 
 class QtBackend : public Backend {
  public:
@@ -98,7 +106,14 @@ class QtBackend : public Backend {
     // The frame the geometry was last laid out with (pixels); -1 until
     // the window system reported one.
     int frameLeft = -1, frameTop = -1, frameRight = -1, frameBottom = -1;
+    // The outer rectangle last asked of the window system (pixels), and
+    // whether it may still be on its way.
+    QRect asked;
+    uint32_t settleStart = 0;
+    bool settling = false;
   };
+  // How long a window system may take to carry out a geometry we asked for.
+  static constexpr uint32_t kSettleMs = 500;
 
   // Runs user input into the model; an end raised inside is kept for the
   // handler that let events run.
@@ -109,6 +124,12 @@ class QtBackend : public Backend {
   void makeControls(Container& container, QWidget* parent);
   QWidget* makeControl(Control& control, QWidget* parent);
   void applyAll(Control& control);
+  // A control's widget geometry: its place in pixels, grown where the
+  // caption needs more room in this font.
+  QRect controlRect(const Control& control, QWidget* w) const;
+  // The position of a window the window system would place: beside the
+  // main window.
+  void placeFirstTime(Form& form);
   void applyFormGeometry(Form& form);
   void applyFormVisibility(Form& form);
   void syncValue(Control& control);
@@ -131,6 +152,10 @@ class QtBackend : public Backend {
   std::optional<ProgramEnd> pendingEnd_;
   QEventLoop* loop_ = nullptr;
   bool quit_ = false;
+  std::unique_ptr<QTimer> terminationPoll_;
+  // The message box on screen, and the button that is its way out.
+  QMessageBox* openBox_ = nullptr;
+  QMessageBox::StandardButton openWayOut_ = QMessageBox::NoButton;
   int syncing_ = 0;
 };
 

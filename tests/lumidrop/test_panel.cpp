@@ -138,8 +138,9 @@ TEST_F(Panel, MarkerFileAnsweredNoEndsTheProgramAndChangesNoFile) {
   EXPECT_EQ(ini(), iniBefore);
   EXPECT_EQ(overlayWindow(), nullptr);
   EXPECT_FALSE(panel().visible());
-  // The question comes after the link is open.
-  EXPECT_EQ(telvaris.calls.size(), 3u);
+  // The question comes before the link is opened: the copy that may be
+  // running keeps its session at the broker.
+  EXPECT_EQ(telvaris.calls, std::vector<std::string>{"ReportVersion"});
 }
 
 TEST_F(Panel, MarkerFileAnsweredYesRunsAndExitDeletesIt) {
@@ -154,7 +155,7 @@ TEST_F(Panel, MarkerFileAnsweredYesRunsAndExitDeletesIt) {
   EXPECT_FALSE(marker());
 }
 
-TEST_F(Panel, RefusedSubscriptionShowsTheCodeAndEndsWithoutTouchingAFile) {
+TEST_F(Panel, RefusedSubscriptionShowsTheCodeAndEndsWithoutLeavingAFile) {
   telvaris.subscribeResult = -1;
   writeFile(root.file("remote.conf"), "PORT=1883\r\n");
   start();
@@ -164,7 +165,7 @@ TEST_F(Panel, RefusedSubscriptionShowsTheCodeAndEndsWithoutTouchingAFile) {
   EXPECT_EQ(backend.messages()[0].text, "ERROR: Connection failure to remote server rc=-1");
   EXPECT_EQ(backend.messages()[0].buttons, ui::MessageBoxButtons::Ok);
   EXPECT_FALSE(fixtures::pathExists(iniPath()));
-  EXPECT_FALSE(marker());
+  EXPECT_FALSE(marker()) << "the marker this start wrote goes again";
   EXPECT_EQ(overlayWindow(), nullptr) << "no overlay is shown";
   EXPECT_TRUE(layering.alphaCalls().empty());
   EXPECT_TRUE(volume.changes().empty());
@@ -173,10 +174,27 @@ TEST_F(Panel, RefusedSubscriptionShowsTheCodeAndEndsWithoutTouchingAFile) {
 TEST_F(Panel, RefusedSubscriptionLeavesAnOldMarkerAndReportsPositiveCodes) {
   telvaris.subscribeResult = 5;
   writeFile(root.file("lumidrop.pid"), "old\n");
+  backend.answerNext(ui::MessageBoxResult::Yes);
   start();
-  ASSERT_EQ(backend.messages().size(), 1u);
-  EXPECT_EQ(backend.messages()[0].text, "ERROR: Connection failure to remote server rc=5");
-  EXPECT_EQ(readFile(root.file("lumidrop.pid")), "old\n");
+  ASSERT_EQ(backend.messages().size(), 2u);
+  EXPECT_EQ(backend.messages()[1].text, "ERROR: Connection failure to remote server rc=5");
+  EXPECT_EQ(readFile(root.file("lumidrop.pid")), "old\n") << "a marker this start did not write stays";
+}
+
+TEST_F(Panel, ClosingTheOverlayClosesTheProgramDownAsClosingThePanelDoes) {
+  writeSettings("AutoFade=0\r\nVolumeInhibit=30\r\n");
+  start();
+  telvaris.queue({0});
+  ticks(1);
+  ASSERT_EQ(lastVolume(), 30);
+  overlayWindow()->userClose();  // the close button of its frame
+  EXPECT_TRUE(app.ended());
+  EXPECT_EQ(app.exitCode(), 0);
+  EXPECT_EQ(lastVolume(), 100) << "the volume is given back";
+  EXPECT_EQ(lastAlpha(), 0);
+  EXPECT_FALSE(marker());
+  EXPECT_NE(ini().find("CPHeight= 1605\r\n"), std::string::npos) << ini();
+  for (const std::string& call : telvaris.calls) EXPECT_EQ(call.find("unsubscribe"), std::string::npos) << call;
 }
 
 TEST_F(Panel, SetupTwiceStopsPreviewsRestartsAndSaves) {
