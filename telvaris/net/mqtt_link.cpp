@@ -346,9 +346,10 @@ void keepConnected(Link& l, uintptr_t generation, Clock::time_point connectedAt,
       }
       const bool clash = shortLivedLosses >= kShortLivedLossesForClash;
       if (clash && !clashReported) {
-        mqttlog::line("MQTT: Connection lost again and again soon after connecting; another client may be using "
-                      "the identity %s\n",
-                      clientId.c_str());
+        mqttlog::line(
+            "MQTT: Connection lost again and again soon after connecting; another client may be using "
+            "the identity %s\n",
+            clientId.c_str());
         clashReported = true;
       }
       uint32_t waitMs = clash ? kLongestRetryMs : kFirstRetryMs;
@@ -598,17 +599,11 @@ int32_t terminate() {
   return 0;
 }
 
-uint32_t reconnectCount() {
-  return link().reconnects.load();
-}
+uint32_t reconnectCount() { return link().reconnects.load(); }
 
-uint64_t droppedMessages() {
-  return link().droppedMessages.load();
-}
+uint64_t droppedMessages() { return link().droppedMessages.load(); }
 
-uint64_t droppedBytes() {
-  return link().droppedBytes.load();
-}
+uint64_t droppedBytes() { return link().droppedBytes.load(); }
 
 QueueLevel queueLevel() {
   Link& l = link();

@@ -33,9 +33,7 @@ size_t LinkTest::logCount(const std::string& text) const {
   return count;
 }
 
-size_t LinkTest::messagesTaken() const {
-  return logCount("MQTT: Received '");
-}
+size_t LinkTest::messagesTaken() const { return logCount("MQTT: Received '"); }
 
 int32_t LinkTest::nextDecision(int timeoutMs) {
   const size_t before = messagesTaken();

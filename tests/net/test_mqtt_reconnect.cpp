@@ -99,9 +99,10 @@ TEST_F(MqttFaults, AnotherClientWithTheSameIdentityMakesItWaitLongest) {
   ASSERT_EQ(connect(id, 1), 0);
   ASSERT_EQ(subscribeToMQTTConnection("twin/feedback"), 0);
   fixtures::ChildProcess twin;
-  twin.start(fixtures::endingWithStarter({fixtures::findProgram("mosquitto_sub"), "-h", fixtures::MosquittoBroker::kHost,
-                                          "-p", std::to_string(broker.port()), "-i", id, "-t", "twin/other"}),
-             {}, broker.folder() + "/twin.out");
+  twin.start(
+      fixtures::endingWithStarter({fixtures::findProgram("mosquitto_sub"), "-h", fixtures::MosquittoBroker::kHost, "-p",
+                                   std::to_string(broker.port()), "-i", id, "-t", "twin/other"}),
+      {}, broker.folder() + "/twin.out");
 
   const std::string clash =
       "MQTT: Connection lost again and again soon after connecting; another client may be using the identity " + id +
@@ -161,9 +162,7 @@ TEST_F(MqttFaults, ABurstPastTheQueueBoundsDropsTheOldest) {
     ASSERT_EQ(publishToMQTTConnectionWithLength("burst", payload.data(), static_cast<int32_t>(payload.size())), 0);
   }
   ASSERT_TRUE(waitFor(
-      [&] {
-        return net::mqtt::queueLevel().messages + (net::mqtt::droppedMessages() - messagesBefore - 1000) >= big;
-      },
+      [&] { return net::mqtt::queueLevel().messages + (net::mqtt::droppedMessages() - messagesBefore - 1000) >= big; },
       30000));
   EXPECT_EQ(net::mqtt::queueLevel().bytes, net::mqtt::kQueueMaxBytes);
   EXPECT_EQ(net::mqtt::droppedBytes() - bytesBefore, 2890u + 2 * mib);
