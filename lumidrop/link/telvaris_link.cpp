@@ -29,9 +29,8 @@ void setEnvironment(const char* name, const std::string& value) {
 // Read when the connection is opened, on the window thread, before the
 // library starts any thread of its own that could read the environment.
 void handCAFileToLibrary(const std::string& programFolder) {
-  std::string caFile =
-      platform::getPrivateProfileString(kCAFileSection, kCAFileKey, "", kSettingBufferSize,
-                                        platform::joinPath(programFolder, kSettingsFileName));
+  std::string caFile = platform::getPrivateProfileString(kCAFileSection, kCAFileKey, "", kSettingBufferSize,
+                                                         platform::joinPath(programFolder, kSettingsFileName));
   if (caFile.empty()) return;
   if (!isAbsolutePath(caFile)) caFile = platform::joinPath(programFolder, caFile);
   setEnvironment(TLV_MQTT_CAFILE_VARIABLE, caFile);
