@@ -59,8 +59,9 @@ constexpr size_t kFeedbackBufferSize = 2048;
 // counted (droppedMessages, droppedBytes) and logged at most once a second
 // ("MQTT: Receive queue full: ... dropped so far"). A DSU session empties the
 // queue every pass (100 ms by default): even a unit sending one message per
-// packet at 2048 packets a second leaves it 30 s of passes before the count
-// bound, and at the unit's few kB/s the byte bound lies hours away.
+// packet at 2048 packets a second fills the count bound only after 30 s
+// without a pass, and at the unit's few kB/s (at most 115200 baud) the byte
+// bound lies more than 20 minutes away.
 constexpr size_t kQueueMaxMessages = 65536;
 constexpr size_t kQueueMaxBytes = 16 * 1024 * 1024;
 
@@ -108,10 +109,10 @@ int32_t terminate();
 // when a session starts and compare later. Any thread; none of them waits.
 
 // How many times the link has come back after losing its connection. When
-// it changes the broker has forgotten everything a peer was told over the
-// old connection (the DSU stream's start payload): the subscriptions are
-// restored by then and publishes go through, so a session tells its peer
-// again on the pass that sees the change.
+// it changes, a stream asked for over the old connection may have stopped
+// (a restarted broker forgets who wanted what); the subscriptions are
+// restored by then and publishes go through, so a session asks again (the
+// DSU stream's start payload) on the pass that sees the change.
 uint32_t reconnectCount();
 
 // Messages, and their payload bytes, pushed out of a full receive queue.
