@@ -107,8 +107,8 @@ void flood(const Options& o, const fixtures::MosquittoBroker& broker, bool dsuRe
     std::vector<uint8_t> pass(kDsuPassBytes);
     while (reading) {
       size_t filled = 0;
-      for (int32_t n; filled < pass.size() &&
-                      (n = net::mqtt::pollBytes(pass.data() + filled, pass.size() - filled, 0)) >= 0;) {
+      for (int32_t n;
+           filled < pass.size() && (n = net::mqtt::pollBytes(pass.data() + filled, pass.size() - filled, 0)) >= 0;) {
         filled += static_cast<size_t>(n);
         taken.fetch_add(1, std::memory_order_relaxed);
       }
@@ -150,9 +150,10 @@ void flood(const Options& o, const fixtures::MosquittoBroker& broker, bool dsuRe
               static_cast<unsigned long long>(taken + level.messages + dropped),
               static_cast<unsigned long long>(taken.load()), level.messages, static_cast<unsigned long long>(dropped),
               static_cast<unsigned long long>(net::mqtt::droppedBytes() - droppedBytesBefore), deepest);
-  std::printf("RSS: before %.1f MiB, highest %.1f MiB (%+.1f %%); at 10 s %.1f MiB, highest after %.1f MiB (%+.1f %%)\n",
-              before, highest, 100.0 * (highest - before) / before, atTen, highestAfterTen,
-              atTen > 0 ? 100.0 * (highestAfterTen - atTen) / atTen : 0.0);
+  std::printf(
+      "RSS: before %.1f MiB, highest %.1f MiB (%+.1f %%); at 10 s %.1f MiB, highest after %.1f MiB (%+.1f %%)\n",
+      before, highest, 100.0 * (highest - before) / before, atTen, highestAfterTen,
+      atTen > 0 ? 100.0 * (highestAfterTen - atTen) / atTen : 0.0);
   terminateMQTTConnection();
 }
 
