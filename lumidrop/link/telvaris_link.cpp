@@ -1,12 +1,42 @@
 #include "link/telvaris_link.h"
 
+#include <cctype>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
+#include "settings/mod_options.h"
 #include "telvaris.h"
 
 namespace lumidrop {
+namespace {
+
+bool isAbsolutePath(const std::string& path) {
+  if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return true;
+  return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+}
+
+void setEnvironment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+// Read when the connection is opened, on the window thread, before the
+// library starts any thread of its own that could read the environment.
+void handCAFileToLibrary(const std::string& programFolder) {
+  std::string caFile = platform::getPrivateProfileString(kCAFileSection, kCAFileKey, "", kSettingBufferSize,
+                                                         platform::joinPath(programFolder, kSettingsFileName));
+  if (caFile.empty()) return;
+  if (!isAbsolutePath(caFile)) caFile = platform::joinPath(programFolder, caFile);
+  setEnvironment(TLV_MQTT_CAFILE_VARIABLE, caFile);
+}
+
+}  // namespace
 
 LibraryTelvarisLink::LibraryTelvarisLink(std::string programFolder, Failure onFailure)
     : folder_(std::move(programFolder)), onFailure_(std::move(onFailure)) {}
@@ -49,6 +79,7 @@ int32_t LibraryTelvarisLink::ReportVersion(int32_t& major, int32_t& minor, int32
 int32_t LibraryTelvarisLink::initialiseMQTTConnection(const std::string& serverAddress, int32_t port,
                                                       const std::string& clientId, int32_t debugLevel) {
   auto fn = bound<decltype(&::initialiseMQTTConnection)>("initialiseMQTTConnection", initialise_);
+  handCAFileToLibrary(folder_);
   return fn(serverAddress.c_str(), port, clientId.c_str(), debugLevel);
 }
 

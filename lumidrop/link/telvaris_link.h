@@ -6,6 +6,11 @@
 // looked up by its export name at its own first call. Strings go over as
 // zero-terminated 8-bit texts owned by the caller. Once loaded, the library
 // is never unloaded.
+//
+// Opening the connection also hands the library the "CAFile" of the
+// settings file in the program's folder ([MQTT], for an ssl:// broker),
+// the way the library takes it: in the environment variable
+// TELVARIS_MQTT_CAFILE. Without the key the environment stays as it is.
 #pragma once
 
 #include <cstdint>

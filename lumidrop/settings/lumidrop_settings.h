@@ -1,6 +1,7 @@
 // The fading program's settings record: one field per key of lumidrop.ini,
-// named as the key. Every field starts at 0 or empty; loadSettings fills
-// it in.
+// named as the key, but for "CAFile", which the link reads by itself
+// (settings/mod_options.h). Every field starts at 0 or empty; loadSettings
+// fills it in.
 #pragma once
 
 #include <cstdint>

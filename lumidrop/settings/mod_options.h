@@ -17,6 +17,15 @@ inline constexpr const char* kSettingsFileName = "lumidrop.ini";
 // one character less.
 inline constexpr size_t kSettingBufferSize = 255;
 
+// [MQTT] "CAFile": for an ssl:// ServerAddress, the CA certificate file
+// (PEM) that a private broker's certificate must chain to; a relative path
+// is in the program's folder. Without it the system's trust store decides.
+// Read only, like "TestMode": the user writes it, a save keeps it as it
+// stands. It is not in LumidropSettings: the link reads it when it opens
+// the connection and hands it to the library (link/telvaris_link.h).
+inline constexpr const char* kCAFileSection = "MQTT";
+inline constexpr const char* kCAFileKey = "CAFile";
+
 namespace ModOptions {
 
 // The value of `key` in `section` of `iniPath`, or `defaultValue`.

@@ -157,9 +157,32 @@ TLV_API int32_t TLV_CALL tlAPIStopPlayback(void);
  * non-zero debug level and stays open until terminateMQTTConnection. Lines
  * carry no time stamp.
  *
+ * A connection that was made and is then lost is made again in the
+ * background: tries 1 s after the loss, then after waits doubling up to 5 s;
+ * each success restores the subscriptions in place (logged "MQTT: Connection
+ * lost" and "MQTT: Reconnected"). While it is down, publishes return
+ * TLV_MQTT_FAILURE and subscribes TLV_MQTT_DISCONNECTED at once, receives
+ * hand out what had arrived and then TLV_MQTT_FAILURE at once. A connection
+ * lost again and again within seconds of each reconnect (another client
+ * with the same identity) makes the link wait 5 s between tries and log
+ * that another client may share its identity. A failed first connect is not
+ * retried.
+ *
+ * Messages wait in a queue of at most 65536 messages and 16 MiB of payload;
+ * past either bound the oldest are dropped, and counted in the log.
+ *
+ * Addresses beginning "ssl://" connect over TLS (not in the Windows build,
+ * whose client library refuses them with TLV_MQTT_BAD_PROTOCOL) and verify
+ * the broker's certificate, and that it names the host, against the
+ * system's trust store, or against the CA file (PEM) that the environment
+ * variable TLV_MQTT_CAFILE_VARIABLE names when initialiseMQTTConnection
+ * is called.
+ *
  * Threads: any thread. Calls into the client library are made one at a
  * time; a receive waits on the link's own queue, never on the client, so a
  * publish, subscribe or terminate never waits behind a receive. */
+
+#define TLV_MQTT_CAFILE_VARIABLE "TELVARIS_MQTT_CAFILE"
 
 /* Codes of the link's own and of the client library (Paho's MQTTCLIENT_*
  * values, named here for callers without its header). */
@@ -168,22 +191,25 @@ enum TlvMqttResult {
   TLV_MQTT_FAILURE = -1,        /* refused; also: no message within the wait */
   TLV_MQTT_DISCONNECTED = -3,   /* the connection failed or was lost */
   TLV_MQTT_NULL_PARAMETER = -6, /* a NULL address, client identifier or topic */
-  TLV_MQTT_BAD_PROTOCOL = -14   /* a scheme other than tcp:// or ws:// */
+  TLV_MQTT_BAD_PROTOCOL = -14   /* a scheme the client library does not know */
 };
 
 /* tlMQTTRetrieveFeedbackInformation's decisions. */
 enum TlvFeedbackDecision { TLV_FEEDBACK_NONE = -1, TLV_FEEDBACK_INHIBIT = 0, TLV_FEEDBACK_REWARD = 1 };
 
 /* Connects to `address`:`port` (address is the server URI without the port,
- * e.g. "tcp://broker.example") as `clientId`, keep-alive 20 s, clean
- * session, no user name, password or TLS; the connect waits up to 30 s.
- * debugLevel 0 writes no log lines (an open log stays open), any other value
- * writes every line. A connection made by an earlier call is closed first.
- * Returns TLV_MQTT_OK when connected; otherwise the client library's code
- * from creating the client (negative; TLV_MQTT_NULL_PARAMETER for a NULL
- * address or client identifier, TLV_MQTT_BAD_PROTOCOL for a scheme other
- * than tcp:// or ws://; TLV_MQTT_FAILURE when memory runs out) or from
- * connecting (non-zero). After a failed connect the link stays unusable:
+ * e.g. "tcp://broker.example" or "ssl://broker.example") as `clientId`,
+ * keep-alive 20 s, clean session, no user name or password; the connect
+ * waits up to 30 s. debugLevel 0 writes no log lines (an open log stays
+ * open), any other value writes every line. A connection made by an earlier
+ * call is closed first. Returns TLV_MQTT_OK when connected; otherwise the
+ * client library's code from creating the client (negative;
+ * TLV_MQTT_NULL_PARAMETER for a NULL address or client identifier,
+ * TLV_MQTT_BAD_PROTOCOL for a scheme other than tcp://, mqtt://, ws://,
+ * ssl://, mqtts:// or wss://, and for the last three where the client
+ * library has no TLS; TLV_MQTT_FAILURE when memory runs out) or from
+ * connecting (non-zero; TLV_MQTT_FAILURE for a broker certificate that does
+ * not verify). After a failed connect the link stays unusable:
  * subscribes fail, publishes return TLV_MQTT_FAILURE, receives return
  * TLV_MQTT_FAILURE at once. */
 TLV_API int32_t TLV_CALL initialiseMQTTConnection(const char* address, int32_t port, const char* clientId,
@@ -228,8 +254,9 @@ TLV_API int32_t TLV_CALL tlMQTTRetrieveFeedbackInformation(void);
  * reported). */
 TLV_API int32_t TLV_CALL unsubscribeFromMQTTConnection(const char* topic);
 
-/* Disconnects (waiting up to 10 s), destroys the client and closes the log.
- * Returns TLV_MQTT_OK, also without a connection. */
+/* Ends the reconnect tries at once (a try in progress is waited for, at most
+ * 5 s), disconnects (waiting up to 10 s), destroys the client and closes the
+ * log. Returns TLV_MQTT_OK, also without a connection. */
 TLV_API int32_t TLV_CALL terminateMQTTConnection(void);
 
 /* ------------------------------------------------------------------------

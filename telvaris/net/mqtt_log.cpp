@@ -79,6 +79,8 @@ void line(const char* fmt, ...) noexcept {
   std::fwrite(text.data(), 1, text.size(), s.file);  // write errors are ignored
 }
 
+void prepare() { state(); }
+
 void close() {
   LogState& s = state();
   std::lock_guard lock(s.mutex);

@@ -29,6 +29,11 @@ void setLevel(int32_t debugLevel);
 // cannot be formed for want of memory is dropped, like a failed write.
 void line(const char* format, ...) noexcept MQTT_LOG_PRINTF(1, 2);
 
+// Makes the log's state now, so that it outlives every static object made
+// after this call (they are destroyed in the reverse order), for owners of
+// threads that may still log while the process ends.
+void prepare();
+
 // Closes the file if it is open (the switch stays as it was).
 void close();
 

@@ -15,7 +15,7 @@ void LinkTest::TearDown() {
 }
 
 int32_t LinkTest::connect(const std::string& clientId, int32_t debugLevel) {
-  return initialiseMQTTConnection(fixtures::MosquittoBroker::kAddress, broker.port(), clientId.c_str(), debugLevel);
+  return initialiseMQTTConnection(broker.address(), broker.port(), clientId.c_str(), debugLevel);
 }
 
 std::string LinkTest::logPath() const {
@@ -26,13 +26,14 @@ std::string LinkTest::logText() const {
   return fixtures::readFile(logPath());
 }
 
-size_t LinkTest::messagesTaken() const {
-  const std::string text = logText();
+size_t LinkTest::logCount(const std::string& text) const {
+  const std::string log = logText();
   size_t count = 0;
-  for (size_t at = text.find("MQTT: Received '"); at != std::string::npos; at = text.find("MQTT: Received '", at + 1))
-    ++count;
+  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
   return count;
 }
+
+size_t LinkTest::messagesTaken() const { return logCount("MQTT: Received '"); }
 
 int32_t LinkTest::nextDecision(int timeoutMs) {
   const size_t before = messagesTaken();

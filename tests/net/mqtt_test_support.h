@@ -15,11 +15,17 @@ namespace mqtttest {
 
 class LinkTest : public fixtures::RootedTest {
  protected:
+  LinkTest() = default;
+  // A broker that listens with TLS.
+  explicit LinkTest(fixtures::TlsListener tls) : broker(std::move(tls)) {}
   void SetUp() override;
   void TearDown() override;
 
   // initialiseMQTTConnection against the test's broker.
   int32_t connect(const std::string& clientId, int32_t debugLevel = 0);
+
+  // How often `text` occurs in the link's log so far.
+  size_t logCount(const std::string& text) const;
 
   std::string logPath() const;
   std::string logText() const;
