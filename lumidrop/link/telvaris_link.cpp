@@ -1,11 +1,11 @@
 #include "link/telvaris_link.h"
 
 #include <cctype>
-#include <cstdlib>
 #include <stdexcept>
 
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/profile.h"
 #include "settings/mod_options.h"
 #include "telvaris.h"
@@ -18,14 +18,6 @@ bool isAbsolutePath(const std::string& path) {
   return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
 }
 
-void setEnvironment(const char* name, const std::string& value) {
-#if defined(_WIN32)
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
-
 // Read when the connection is opened, on the window thread, before the
 // library starts any thread of its own that could read the environment.
 void handCAFileToLibrary(const std::string& programFolder) {
@@ -33,7 +25,7 @@ void handCAFileToLibrary(const std::string& programFolder) {
                                                          platform::joinPath(programFolder, kSettingsFileName));
   if (caFile.empty()) return;
   if (!isAbsolutePath(caFile)) caFile = platform::joinPath(programFolder, caFile);
-  setEnvironment(TLV_MQTT_CAFILE_VARIABLE, caFile);
+  platform::setEnvironment(TLV_MQTT_CAFILE_VARIABLE, caFile);
 }
 
 }  // namespace

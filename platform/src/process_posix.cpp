@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/process.h"
@@ -164,5 +165,7 @@ void Guardian::release() {
 }
 
 Guardian::~Guardian() { release(); }
+
+void setEnvironment(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
 
 }  // namespace platform

@@ -22,6 +22,10 @@ struct OsVersion {
 // told to behave as on an older system); Windows ignores it.
 OsVersion osVersion(bool olderSystem = false);
 
+// Sets an environment variable of this process (for libraries it loads that
+// take a setting that way), replacing an earlier value.
+void setEnvironment(const char* name, const std::string& value);
+
 // From now on an interrupt (Ctrl+C) or a termination request does not end
 // the process: it is remembered until takeTerminationRequest() collects it,
 // so that the program can close down the way closing its window does.
