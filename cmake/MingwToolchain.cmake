@@ -10,8 +10,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
-# Programs built here run under wine64 when it is there (64-bit only: this
-# machine runs no 32-bit code); tests and test discovery go through it.
-if(TELVARIS_MINGW_TRIPLET STREQUAL "x86_64-w64-mingw32")
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine.sh)
-endif()
