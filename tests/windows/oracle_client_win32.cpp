@@ -21,8 +21,8 @@ namespace {
 // The Linux path of a Windows one, through wine's own conversion.
 std::string unixPath(const std::string& path) {
   using Convert = char*(CDECL*)(const wchar_t*);
-  static const auto convert =
-      reinterpret_cast<Convert>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+  static const auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
   if (!convert) return path;
   std::wstring wide(path.begin(), path.end());
   char* converted = convert(wide.c_str());

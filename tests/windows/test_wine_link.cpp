@@ -83,7 +83,8 @@ TEST(WineFixedFiles, LogsCallbackAndExportLandOnDriveC) {
   ASSERT_NE(g_received, nullptr);
   EXPECT_EQ(SysStringLen(reinterpret_cast<BSTR>(g_received)), 17u);
   EXPECT_EQ(std::wstring(reinterpret_cast<wchar_t*>(g_received)), L"Callback from DLL");
-  EXPECT_EQ(readText("c:\\telvaris\\callback.txt"), "TlAPISetupCallBack\nCALLBACK!\n");
+  // Written in text mode: each line ends in CR LF on Windows.
+  EXPECT_EQ(readText("c:\\telvaris\\callback.txt"), "TlAPISetupCallBack\r\nCALLBACK!\r\n");
 
   double amplitudes[256] = {}, thresholds[256] = {};
   int32_t modalities[256] = {};
