@@ -60,6 +60,7 @@ struct SerialDevice::Impl {
   HANDLE cancel = nullptr;  // manual reset: ends waitEvent early
   std::mutex waiterMutex;
   HANDLE waiter = nullptr;  // the thread that waited last, while the device is open
+  std::atomic<bool> immediateReads {false};  // the time-outs say: return at once with what is queued
 };
 
 SerialDevice::SerialDevice(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -165,18 +166,33 @@ int SerialDevice::getTimeouts(SerialTimeouts& out) const {
 int SerialDevice::setTimeouts(const SerialTimeouts& timeouts) {
   COMMTIMEOUTS t {timeouts.readInterval, timeouts.readMultiplier, timeouts.readConstant, timeouts.writeMultiplier,
                   timeouts.writeConstant};
-  return SetCommTimeouts(impl_->handle, &t) ? 0 : lastError();
+  if (!SetCommTimeouts(impl_->handle, &t)) return lastError();
+  impl_->immediateReads = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+                          t.ReadTotalTimeoutConstant == 0;
+  return 0;
 }
 
 int SerialDevice::read(void* buffer, size_t size, size_t& count) {
   count = 0;
   if (size == 0) return 0;
+  DWORD want = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+  if (impl_->immediateReads) {
+    // What is queued, and no more: so the read cannot wait (wine's
+    // overlapped reads wait for data even under these time-outs).
+    DWORD flags = 0;
+    COMSTAT stat {};
+    if (!ClearCommError(impl_->handle, &flags, &stat)) return lastError();
+    if (stat.cbInQue == 0) return 0;
+    want = std::min(want, stat.cbInQue);
+  }
   OverlappedCall call;
   if (!call.ready()) return lastError();
   DWORD got = 0;
-  const DWORD want = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
   const BOOL started = ReadFile(impl_->handle, buffer, want, nullptr, call.get());
-  if (int e = finish(impl_->handle, started, call, got)) return e;
+  const int e = finish(impl_->handle, started, call, got);
+  // A read's time-out ends it with what came, as on Windows; wine reports
+  // the time-out as an error instead.
+  if (e != 0 && e != ERROR_TIMEOUT && e != WAIT_TIMEOUT && e != ERROR_SEM_TIMEOUT) return e;
   count = got;
   return 0;
 }
