@@ -2,11 +2,13 @@
 # The test command: installs what the tests need, then builds and runs the
 # suite three times: plain, under AddressSanitizer with
 # UndefinedBehaviorSanitizer, and the tests that start threads under
-# ThreadSanitizer. Exits non-zero when any run fails.
+# ThreadSanitizer; a fourth run cross-builds the Windows DLLs and runs their
+# tests under wine64. Exits non-zero when any run fails.
 #
 # Usage: scripts/test.sh [-h | --help]
-# It builds build/, build-asan/ and build-tsan/ with two jobs each: about
-# half an hour from nothing on two cores, then some three minutes of tests.
+# It builds build/, build-asan/, build-tsan/ and build-windows/ with two
+# jobs each: about half an hour from nothing on two cores, then some minutes
+# of tests.
 # Some tests alone: ctest --test-dir build -R PATTERN (see the README).
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -66,5 +68,30 @@ run address+undefined build-asan address -E "$once_only" || status=1
 # only threads are Qt's own, which hand work over behind atomics in
 # libraries not built with the sanitizer, where it cannot see them.
 run thread build-tsan thread -L threads -E "$once_only" || status=1
+
+# The Windows build: both DLLs cross-built with mingw-w64, the 32-bit one's
+# exports checked, the test programs run under wine64 beside Linux-side
+# peers (dsu-sim from the plain tree).
+windows() {
+  echo "=== windows build"
+  if ! bash scripts/build-windows.sh --tests || ! cmake --build build -j 2 --target dsu-sim; then
+    echo "=== windows build FAILED"
+    failed=$((failed + 1))
+    return 1
+  fi
+  echo "=== windows tests"
+  local log=build-windows/wine-summary.log rc=0
+  bash tests/windows/run-wine-tests.sh build-windows/x86_64 build-windows/i686 build/bin | tee "$log" || rc=1
+  local line
+  line=$(grep -E '^windows: [0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1 || true)
+  if [[ -n "$line" ]]; then
+    passed=$((passed + $(sed -E 's/windows: ([0-9]+) passed.*/\1/' <<<"$line")))
+    failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) failed.*/\1/' <<<"$line")))
+  elif [[ $rc -ne 0 ]]; then
+    failed=$((failed + 1))
+  fi
+  return $rc
+}
+windows || status=1
 echo "all runs: $passed passed, $failed failed"
 exit $status
