@@ -261,7 +261,15 @@ int SerialDevice::read(void* buffer, size_t size, size_t& count) {
       count += static_cast<size_t>(n);
       return 0;
     }
-    if (n == 0 || errno == EAGAIN || errno == EINTR) return 0;
+    if (n == 0) {
+      // A line with nothing queued and a line whose far end hung up both
+      // read 0 bytes here; only the hung-up one polls as such, and a reader
+      // must learn that the line is gone rather than wait on it for good.
+      pollfd p {impl_->fd, POLLIN, 0};
+      if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR))) return EIO;
+      return 0;
+    }
+    if (errno == EAGAIN || errno == EINTR) return 0;
     return errno;
   };
 
@@ -293,14 +301,7 @@ int SerialDevice::read(void* buffer, size_t size, size_t& count) {
     int r = pollOne(impl_->fd, POLLIN, wait);
     if (r < 0) return errno;
     if (r == 0) break;  // total or interval time-out
-    const size_t before = count;
-    if (int e = readQueued()) return e;
-    if (count == before) {
-      // Readable but nothing came: the far end hung up.
-      pollfd p {impl_->fd, POLLIN, 0};
-      ::poll(&p, 1, 0);
-      if (p.revents & (POLLHUP | POLLERR)) return EIO;
-    }
+    if (int e = readQueued()) return e;  // a hung-up line ends the wait as an error
   }
   return 0;
 }

@@ -425,9 +425,17 @@ TEST_F(SerialPort, UnloadingWithAWatcherRunningLeavesTheHostWhole) {
 TEST_F(SerialPort, ACutWireIsADeviceError) {
   ASSERT_EQ(PortOpen(kPort, 430080, 1024), 0);
   ASSERT_EQ(PortSetTimeOuts(kPort, 0, 0, 500, 0, 0), 1);
-  wire.hangUp();
   char buffer[8];
+  wire.send("abc");
+  EXPECT_EQ(PortGets(kPort, buffer, 3), 3);
+  wire.hangUp();
   EXPECT_EQ(PortGets(kPort, buffer, sizeof buffer), kEventIo);
+  // With the time-outs that return at once (the DSU's) a cut line reads as
+  // an error too, not as a line with nothing queued, for whole reads and
+  // single bytes alike.
+  ASSERT_EQ(PortSetTimeOuts(kPort, 0xFFFFFFFF, 0, 0, 0, 50), 1);
+  EXPECT_EQ(PortGets(kPort, buffer, sizeof buffer), kEventIo);
+  EXPECT_EQ(PortReadByte(kPort), kEventIo);
 }
 
 TEST(SerialErrorText, TableTextsCutToTheBuffer) {
