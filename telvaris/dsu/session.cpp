@@ -228,6 +228,20 @@ void readThread(SessionState& s) {
   finishThread(s);
 }
 
+// No exception may leave the thread. What can throw is a small allocation
+// for the road (its settings, its connection) when memory runs out: the
+// session then ends with status 3, and storage it holds goes with the next
+// TerminateDSU or InitialiseDSU.
+void runReadThread(SessionState& s) noexcept {
+  try {
+    readThread(s);
+  } catch (...) {
+    log("Failed to allocate memory\n");
+    setStatus(kAllocationFailure);
+    finishThread(s);
+  }
+}
+
 // Waits up to `wait` for the read thread to finish; true when it has.
 bool waitForThreadEnd(SessionState& s, std::chrono::milliseconds wait) {
   std::unique_lock lock(s.endMutex);
@@ -321,7 +335,7 @@ int32_t initialiseDsu() {
   log("Creating DSU read thread\n");
   s.threadRunning = true;
   try {
-    s.thread = std::thread(readThread, std::ref(s));
+    s.thread = std::thread(runReadThread, std::ref(s));
   } catch (const std::system_error&) {
     s.threadRunning = false;
     log("Cannot create Telvaris thread\n");

@@ -370,8 +370,12 @@ TEST_F(DsuSession, ACutLineEndsTheSessionInOrderWithEveryByteSaved) {
   EXPECT_EQ(countMatching(messages, "Error Code: -13 returned from PortGets"), 1u);
   EXPECT_EQ(countMatching(messages, "Forcing Instruction = TERMINATE"), 1u);
   EXPECT_EQ(countMatching(messages, "Closing COM5"), 1u);
+  // A save that fails keeps the storage for another try.
+  const std::string nowhere = root.file("no/such/folder/session.raw");
+  EXPECT_EQ(TerminateDSU(0, 1, nowhere.c_str()), TLV_TERMINATE_SAVE_FAILED);
+  EXPECT_EQ(countMatching(log(), "Failed to write session data to .*no/such/folder/session.raw"), 1u);
   ASSERT_EQ(TerminateDSU(0, 1, sessionPath().c_str()), TLV_TERMINATE_OK);
-  EXPECT_EQ(countMatching(log(), "Read thread already terminated\\."), 1u);
+  EXPECT_EQ(countMatching(log(), "Read thread already terminated\\."), 2u);
   // Everything up to the cut: the file ends with packet 599 of the replay.
   const std::string file = fixtures::readFile(sessionPath());
   const long offset = checkSessionFile(file, 14);
@@ -412,6 +416,22 @@ TEST_F(DsuSession, EndedWhileScanningItEndsWithinTheBudgetAndANewSessionStarts) 
   ASSERT_TRUE(waitStatus(TLV_DSU_SYSTEM_OK));
   EXPECT_EQ(jumps(collect(20), 14), 0);
   EXPECT_EQ(TerminateDSU(0, 0, nullptr), TLV_TERMINATE_OK);
+}
+
+TEST_F(DsuSession, UnloadingWithASessionRunningEndsItFirst) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The process ends (its statics go, as at the library's unload) while the
+  // read thread scans: it is stopped and joined, not left to abort the host.
+  EXPECT_EXIT(
+      {
+        fixtures::PtyPair silent;
+        silent.linkAsCom(3);
+        SetScanPortWaitTime(10000);
+        InitialiseDSU(0);
+        fixtures::waitFor([&] { return countMatching(log(), "Testing COM3") == 1; }, 5000);
+        std::exit(GetSystemStatus(0) == TLV_DSU_WAITING_FOR_DSU ? 0 : 3);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(DsuSession, MonitorModeKeepsTheRecordingAsItWas) {
