@@ -1,5 +1,6 @@
 #include "dsu/p3_decoder.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "dsu/debug_log.h"
@@ -41,26 +42,52 @@ inline void unpackPacket(const uint8_t* packet, int32_t* channels) {
   }
 }
 
+// Channels of one packet straight into the store's arrays at entry `w`
+// (dest[c] is channel c's array).
+template <int kLength>
+inline void storeChannels(const uint8_t* packet, int32_t* const* dest, int32_t w) {
+  constexpr int kGroups = kLength == 50 ? 4 : 1;
+  constexpr int kPairs = kLength == 50 ? 4 : (kLength - 2) / 3;
+  for (int g = 0; g < kGroups; ++g) {
+    const uint8_t* group = packet + 2 + 12 * g;
+    for (int k = 0; k < kPairs; ++k) {
+      int32_t even, odd;
+      if (k == kPairs - 1) {
+        unpackPair<true>(group + 3 * k, even, odd);
+      } else {
+        unpackPair<false>(group + 3 * k, even, odd);
+      }
+      dest[8 * g + 2 * k][w] = even;
+      dest[8 * g + 2 * k + 1][w] = odd;
+    }
+  }
+}
+
 // The decoder's loop for one packet length. Entries are written straight
 // into the store's arrays; channels the length does not carry stay as the
-// zero-filled allocation left them.
+// zero-filled allocation left them. Packets go in runs of up to kRun whose
+// frame markers are in place; writeIndex moves on after each run, once its
+// entries are whole.
 template <int kLength>
 int32_t decodeRun(ByteRun& run, DecodedStore& store, DecodeTally& tally, std::atomic<int32_t>& button) {
   constexpr size_t n = kLength;
   constexpr int kCarried = kLength == 50 ? 32 : 2 * ((kLength - 2) / 3);
+  constexpr int32_t kRun = 256;
   uint8_t* const base = run.base;
   const size_t end = run.writeEnd;
   size_t parse = run.parse;
   int32_t w = store.writeIndex.load(std::memory_order_relaxed);  // the decoder is its only writer
   const int32_t capacity = store.capacity;
-  int32_t* const* slots = store.slots.data();
+  int32_t* const counters = store.slots[0];
+  int32_t* const aux = store.slots[1];
+  int32_t* channels[kCarried];
+  for (int c = 0; c < kCarried; ++c) channels[c] = store.slots[2 + static_cast<size_t>(c)];
   const int32_t decodedBefore = tally.packetsDecoded.load(std::memory_order_relaxed);
   int32_t decoded = 0;
   int32_t result = kDecodeDone;
 
   while (end - parse >= n) {
-    uint8_t* p = base + parse;
-    if ((p[n - 1] & kFrameMarker) == 0) {
+    if ((base[parse + n - 1] & kFrameMarker) == 0) {
       tally.positioningErrors.fetch_add(1, std::memory_order_relaxed);
       log("Positioning error at %#08x\n", static_cast<unsigned>(parse));
       size_t i = parse;
@@ -72,19 +99,28 @@ int32_t decodeRun(ByteRun& run, DecodedStore& store, DecodeTally& tally, std::at
       result = kDecodeStoreFull;
       break;
     }
-    ++decoded;
     if (button.load(std::memory_order_relaxed) != 0 && button.exchange(0) != 0) {
-      log("Manual Button inserted at Packet %d\n", decodedBefore + decoded);
-      p[1] = 0xFF;
+      log("Manual Button inserted at Packet %d\n", decodedBefore + decoded + 1);
+      base[parse + 1] = 0xFF;
     }
-    slots[0][w] = asSigned(p[0]) >> 1;
-    slots[1][w] = asSigned(p[1]);
-    int32_t channels[kCarried];
-    unpackPacket<kLength>(p, channels);
-    for (int c = 0; c < kCarried; ++c) slots[2 + c][w] = channels[c];
-    ++w;
-    store.writeIndex.store(w, std::memory_order_release);  // the entry is whole before it is counted
-    parse += n;
+    // The whole packets ahead, as many as the store and the run take; the
+    // first one's marker is checked above, each next one's here.
+    const size_t whole = (end - parse) / n;
+    const int32_t room = std::min(capacity - w, kRun);
+    const int32_t count = whole < static_cast<size_t>(room) ? static_cast<int32_t>(whole) : room;
+    const uint8_t* p = base + parse;
+    int32_t i = 0;
+    do {
+      counters[w + i] = asSigned(p[0]) >> 1;
+      aux[w + i] = asSigned(p[1]);
+      storeChannels<kLength>(p, channels, w + i);
+      ++i;
+      p += n;
+    } while (i < count && (p[n - 1] & kFrameMarker) != 0);
+    w += i;
+    parse += static_cast<size_t>(i) * n;
+    decoded += i;
+    store.writeIndex.store(w, std::memory_order_release);
   }
   tally.packetsDecoded.fetch_add(decoded, std::memory_order_relaxed);
   run.parse = parse;
