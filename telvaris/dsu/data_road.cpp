@@ -46,8 +46,8 @@ DataRoad::Opened DataRoad::open(StopToken& stop) {
       log("Connecting to %s:%d for userID %s\n", settings_.brokerAddress.c_str(), settings_.brokerPort,
           settings_.userId.c_str());
       // The one wait that cannot be cut short: the client's connect.
-      if (net::mqtt::initialise(settings_.brokerAddress.c_str(), settings_.brokerPort, settings_.userId.c_str(),
-                                0) != 0) {
+      if (net::mqtt::initialise(settings_.brokerAddress.c_str(), settings_.brokerPort, settings_.userId.c_str(), 0) !=
+          0) {
         log("Failed to initialise make MQTT connection to %s:%d, %s\n", settings_.brokerAddress.c_str(),
             settings_.brokerPort, settings_.userId.c_str());
         return stop.requested() ? Opened::kStopped : Opened::kFailed;
@@ -87,8 +87,8 @@ void DataRoad::logProcessing() const {
 
 int32_t DataRoad::readTcp(uint8_t* buffer, int32_t capacity, int timeoutMs, StopToken& stop) {
   for (int waited = 0;; waited += kSliceMs) {
-    const int64_t got = tcp_ ? tcp_->receive(buffer, static_cast<size_t>(capacity), kSliceMs)
-                             : int64_t {platform::TcpClient::kError};
+    const int64_t got =
+        tcp_ ? tcp_->receive(buffer, static_cast<size_t>(capacity), kSliceMs) : int64_t {platform::TcpClient::kError};
     if (got != platform::TcpClient::kNothingYet) return got < 0 ? -1 : static_cast<int32_t>(got);
     if (stop.requested() || (timeoutMs >= 0 && waited >= timeoutMs)) return 0;
   }

@@ -133,32 +133,48 @@ bool knownPacketLength(int32_t length) { return channelsCarried(length) > 0; }
 
 int32_t channelsCarried(int32_t length) {
   switch (length) {
-    case 5: return 2;
-    case 8: return 4;
-    case 11: return 6;
-    case 14: return 8;
-    case 50: return 32;
-    default: return 0;
+    case 5:
+      return 2;
+    case 8:
+      return 4;
+    case 11:
+      return 6;
+    case 14:
+      return 8;
+    case 50:
+      return 32;
+    default:
+      return 0;
   }
 }
 
 int32_t packetCounter(uint8_t counterByte) { return asSigned(counterByte) >> 1; }
 int32_t auxiliaryValue(uint8_t auxByte) { return asSigned(auxByte); }
 
-void decodeStandalone(const uint8_t* packet, int32_t length, int32_t* channels, int32_t* counterOut,
-                      int32_t* auxOut) {
+void decodeStandalone(const uint8_t* packet, int32_t length, int32_t* channels, int32_t* counterOut, int32_t* auxOut) {
   if (!packet) return;
   if (counterOut) *counterOut = packetCounter(packet[0]);
   if (auxOut) *auxOut = auxiliaryValue(packet[1]);
   if (!channels) return;
   int32_t values[kP3Channels] = {};
   switch (length) {
-    case 5: unpackPacket<5>(packet, values); break;
-    case 8: unpackPacket<8>(packet, values); break;
-    case 11: unpackPacket<11>(packet, values); break;
-    case 14: unpackPacket<14>(packet, values); break;
-    case 50: unpackPacket<50>(packet, values); break;
-    default: return;
+    case 5:
+      unpackPacket<5>(packet, values);
+      break;
+    case 8:
+      unpackPacket<8>(packet, values);
+      break;
+    case 11:
+      unpackPacket<11>(packet, values);
+      break;
+    case 14:
+      unpackPacket<14>(packet, values);
+      break;
+    case 50:
+      unpackPacket<50>(packet, values);
+      break;
+    default:
+      return;
   }
   const int32_t filled = length == 50 ? 32 : 8;
   for (int32_t c = 0; c < filled; ++c) channels[c] = values[c];
@@ -191,15 +207,20 @@ void DecodedStore::release() noexcept {
   }
 }
 
-int32_t decodeP3(ByteRun& run, int32_t length, DecodedStore& store, DecodeTally& tally,
-                 std::atomic<int32_t>& button) {
+int32_t decodeP3(ByteRun& run, int32_t length, DecodedStore& store, DecodeTally& tally, std::atomic<int32_t>& button) {
   switch (length) {
-    case 5: return decodeRun<5>(run, store, tally, button);
-    case 8: return decodeRun<8>(run, store, tally, button);
-    case 11: return decodeRun<11>(run, store, tally, button);
-    case 14: return decodeRun<14>(run, store, tally, button);
-    case 50: return decodeRun<50>(run, store, tally, button);
-    default: return kDecodeUnknownLength;
+    case 5:
+      return decodeRun<5>(run, store, tally, button);
+    case 8:
+      return decodeRun<8>(run, store, tally, button);
+    case 11:
+      return decodeRun<11>(run, store, tally, button);
+    case 14:
+      return decodeRun<14>(run, store, tally, button);
+    case 50:
+      return decodeRun<50>(run, store, tally, button);
+    default:
+      return kDecodeUnknownLength;
   }
 }
 
@@ -262,8 +283,6 @@ TLV_API int32_t TLV_CALL SetPacketNumber(int32_t /*reserved*/, int32_t value) {
   return 0;
 }
 
-TLV_API int32_t TLV_CALL SetManualButton(int32_t /*reserved*/, int32_t /*reserved2*/) {
-  return dsu::setManualButton();
-}
+TLV_API int32_t TLV_CALL SetManualButton(int32_t /*reserved*/, int32_t /*reserved2*/) { return dsu::setManualButton(); }
 
 }  // extern "C"

@@ -37,8 +37,7 @@ int32_t auxiliaryValue(uint8_t auxByte);
 // `length` channels 0-7 (5 to 14 bytes; those not carried set to 0) or
 // 0-31 (50 bytes); for any other length only the two values. NULL outputs
 // are skipped.
-void decodeStandalone(const uint8_t* packet, int32_t length, int32_t* channels, int32_t* counterOut,
-                      int32_t* auxOut);
+void decodeStandalone(const uint8_t* packet, int32_t length, int32_t* channels, int32_t* counterOut, int32_t* auxOut);
 
 // The decoded packet store: 34 arrays of `capacity` packets each.
 // Allocated zero-filled, and each entry is written once (the store only

@@ -68,9 +68,7 @@ bool writeInPlace(const std::string& target, std::string_view bytes) {
 // A CSV line's numbers, written without the locale's say.
 class LineWriter {
  public:
-  void number(int32_t value) {
-    at_ = std::to_chars(at_, line_ + sizeof line_, value).ptr;
-  }
+  void number(int32_t value) { at_ = std::to_chars(at_, line_ + sizeof line_, value).ptr; }
   void put(char c) { *at_++ = c; }
   bool flush(FILE* f) {
     const size_t n = static_cast<size_t>(at_ - line_);

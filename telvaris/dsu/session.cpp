@@ -86,8 +86,7 @@ bool allocateStorage(SessionState& s) {
   }
   setStatus(kSystemOk);
   s.memoryStatus = 0;
-  log("Pre-flight Check: System status code: %d, Memory status code: %d\n", s.dsuStatus.load(),
-      s.memoryStatus.load());
+  log("Pre-flight Check: System status code: %d, Memory status code: %d\n", s.dsuStatus.load(), s.memoryStatus.load());
   return true;
 }
 
@@ -368,8 +367,7 @@ int32_t terminateDsu(int32_t saveSession, const char* sessionPath) {
       waitForThreadEnd(s, kCloseDownWaits * kCloseDownWait);
     } else {
       for (int i = 0; i < kCloseDownWaits && s.threadRunning; ++i) {
-        log("Waiting for closedown - system status = %d, Instruction = %d\n", s.dsuStatus.load(),
-            s.instruction.load());
+        log("Waiting for closedown - system status = %d, Instruction = %d\n", s.dsuStatus.load(), s.instruction.load());
         waitForThreadEnd(s, kCloseDownWait);
       }
     }

@@ -72,8 +72,8 @@ std::vector<Decoded> packetsOf(const std::string& file, int length) {
   for (size_t at = 0; at + static_cast<size_t>(length) <= file.size(); at += static_cast<size_t>(length)) {
     Decoded d;
     d.channels.assign(32, 0);
-    StandaloneDecodeP3Packet(d.channels.data(), reinterpret_cast<const uint8_t*>(file.data() + at), length,
-                             &d.counter, &d.aux);
+    StandaloneDecodeP3Packet(d.channels.data(), reinterpret_cast<const uint8_t*>(file.data() + at), length, &d.counter,
+                             &d.aux);
     out.push_back(d);
   }
   return out;
@@ -216,38 +216,39 @@ TEST_F(DsuSession, SerialSessionsOfEveryPacketLength) {
 
     if (length == 14) {
       // The session's log, in order (the closedown waits interleave).
-      const std::vector<std::string> steps = {"Initialising DSU",
-                                              "Creating DSU read thread",
-                                              "Thread created",
-                                              "Telvaris identified on COM5",
-                                              "Setting Serial 'single-step' mode",
-                                              "Processing on COM Port: 5",
-                                              "Allocating main storage: 430080",
-                                              "430080 bytes of memory allocated",
-                                              "Allocating 32 P3 Buffers",
-                                              "P3 buffers successfully allocated",
-                                              "Pre-flight Check: System status code: 0, Memory status code: 0",
-                                              "DSU reports protocol is set to Telvaris",
-                                              "DSU Identification:",
-                                              "Bringing encoder online",
-                                              "Flushing Receiver Unit",
-                                              "Sending 'RING'",
-                                              "Device returned \\d+ bytes",
-                                              "Received terminate command",
-                                              "Issuing terminate command",
-                                              "Terminating 'read' thread",
-                                              "Sending 'NO CARRIER'",
-                                              "Closing COM5",
-                                              "Final System Status: 0",
-                                              "Bytes read: " + std::to_string(file.size()),
-                                              "Total Packets: \\d+",
-                                              "Nominal Packets Per Second: [0-9]+\\.[0-9]+",
-                                              "Errors: 0",
-                                              "Reads: \\d+",
-                                              "Session data \\(" + std::to_string(file.size()) + " bytes\\) written to .*",
-                                              "P3 pointer fields released",
-                                              "P3 pointer buffer released",
-                                              "Main Memory Released"};
+      const std::vector<std::string> steps = {
+          "Initialising DSU",
+          "Creating DSU read thread",
+          "Thread created",
+          "Telvaris identified on COM5",
+          "Setting Serial 'single-step' mode",
+          "Processing on COM Port: 5",
+          "Allocating main storage: 430080",
+          "430080 bytes of memory allocated",
+          "Allocating 32 P3 Buffers",
+          "P3 buffers successfully allocated",
+          "Pre-flight Check: System status code: 0, Memory status code: 0",
+          "DSU reports protocol is set to Telvaris",
+          "DSU Identification:",
+          "Bringing encoder online",
+          "Flushing Receiver Unit",
+          "Sending 'RING'",
+          "Device returned \\d+ bytes",
+          "Received terminate command",
+          "Issuing terminate command",
+          "Terminating 'read' thread",
+          "Sending 'NO CARRIER'",
+          "Closing COM5",
+          "Final System Status: 0",
+          "Bytes read: " + std::to_string(file.size()),
+          "Total Packets: \\d+",
+          "Nominal Packets Per Second: [0-9]+\\.[0-9]+",
+          "Errors: 0",
+          "Reads: \\d+",
+          "Session data \\(" + std::to_string(file.size()) + " bytes\\) written to .*",
+          "P3 pointer fields released",
+          "P3 pointer buffer released",
+          "Main Memory Released"};
       const auto messages = log();
       size_t next = 0;
       for (const auto& m : messages) {
@@ -544,8 +545,8 @@ TEST_F(DsuSession, MqttAndRelayRoadsThroughABroker) {
     EXPECT_TRUE(sim.waitForReceived(26));
     EXPECT_EQ(sim.received(), "stopstopstartstopstartstop");
     const auto messages = log();
-    EXPECT_EQ(countMatching(messages, "Connecting to tcp://127.0.0.1:" + std::to_string(broker.port()) +
-                                          " for userID trainee"),
+    EXPECT_EQ(countMatching(messages,
+                            "Connecting to tcp://127.0.0.1:" + std::to_string(broker.port()) + " for userID trainee"),
               1u);
     EXPECT_EQ(countMatching(messages, "subscribing to dsu/stream"), 1u);
     EXPECT_EQ(countMatching(messages, "Processing via MQTT"), 1u);
@@ -559,9 +560,9 @@ TEST_F(DsuSession, MqttAndRelayRoadsThroughABroker) {
     // packet lost before or after.
     DsuSimulator sim(dsutest::kSimulator, broker, "app/relay", "relay/stream",
                      simOptions(14, {"--packets", "1", "--stall-ms", "6000", "--stall-after", "384"}));
-    ASSERT_EQ(SetDataTransferMode(3, address, broker.port(), "trainee", "app/relay", "relay/stream", "clinic",
-                                  "eeg", "v1"),
-              TLV_ROAD_RELAY);
+    ASSERT_EQ(
+        SetDataTransferMode(3, address, broker.port(), "trainee", "app/relay", "relay/stream", "clinic", "eeg", "v1"),
+        TLV_ROAD_RELAY);
     ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
     ASSERT_TRUE(waitStatus(TLV_DSU_SYSTEM_OK));
     ASSERT_TRUE(waitStatus(TLV_DSU_WAITING_FOR_DATA, 15000));
@@ -574,15 +575,16 @@ TEST_F(DsuSession, MqttAndRelayRoadsThroughABroker) {
     EXPECT_EQ(jumps(saved, 14), 0);
     EXPECT_EQ(countMatching(log(), "Processing via Pelorvantis"), 1u);
     EXPECT_TRUE(sim.waitForOutput("stop/clinic/eeg/trainee/v1: stream stopped"));
-    EXPECT_EQ(sim.received(), "stop/clinic/eeg/trainee/v1stop/clinic/eeg/trainee/v1start/clinic/eeg/trainee/v1"
-                              "stop/clinic/eeg/trainee/v1");
+    EXPECT_EQ(sim.received(),
+              "stop/clinic/eeg/trainee/v1stop/clinic/eeg/trainee/v1start/clinic/eeg/trainee/v1"
+              "stop/clinic/eeg/trainee/v1");
   }
   {
     // Mode 4: the relay service is asked to monitor.
     DsuSimulator sim(dsutest::kSimulator, broker, "app/relay", "relay/stream", simOptions(14));
-    ASSERT_EQ(SetDataTransferMode(4, address, broker.port(), "trainee", "app/relay", "relay/stream", "clinic",
-                                  "eeg", "v1"),
-              TLV_ROAD_RELAY);
+    ASSERT_EQ(
+        SetDataTransferMode(4, address, broker.port(), "trainee", "app/relay", "relay/stream", "clinic", "eeg", "v1"),
+        TLV_ROAD_RELAY);
     ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
     ASSERT_TRUE(waitStatus(TLV_DSU_SYSTEM_OK));
     EXPECT_EQ(jumps(collect(30), 14), 0);
@@ -593,9 +595,9 @@ TEST_F(DsuSession, MqttAndRelayRoadsThroughABroker) {
 
 TEST_F(DsuSession, AnMqttConnectThatHangsIsLeftToEndAndTheNextSessionWaitsForIt) {
   SilentBroker silent(4000);
-  ASSERT_EQ(SetDataTransferMode(2, "tcp://127.0.0.1", silent.port(), "trainee", "app/publish", "dsu/stream", "", "",
-                                ""),
-            TLV_ROAD_MQTT);
+  ASSERT_EQ(
+      SetDataTransferMode(2, "tcp://127.0.0.1", silent.port(), "trainee", "app/publish", "dsu/stream", "", "", ""),
+      TLV_ROAD_MQTT);
   ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
   ASSERT_TRUE(fixtures::waitFor([&] { return countMatching(log(), "Connecting to tcp://127.0.0.1:.*") == 1; }, 5000));
   const auto start = Clock::now();
@@ -613,8 +615,8 @@ TEST_F(DsuSession, AnMqttConnectThatHangsIsLeftToEndAndTheNextSessionWaitsForIt)
   EXPECT_EQ(countMatching(log(), "Allocating main storage: .*"), 0u);
   fixtures::MosquittoBroker broker;
   DsuSimulator sim(dsutest::kSimulator, broker, "app/publish", "dsu/stream", simOptions(14));
-  SetDataTransferMode(2, fixtures::MosquittoBroker::kAddress, broker.port(), "trainee", "app/publish", "dsu/stream",
-                      "", "", "");
+  SetDataTransferMode(2, fixtures::MosquittoBroker::kAddress, broker.port(), "trainee", "app/publish", "dsu/stream", "",
+                      "", "");
   ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
   ASSERT_TRUE(waitStatus(TLV_DSU_SYSTEM_OK));
   EXPECT_EQ(jumps(collect(20), 14), 0);

@@ -44,11 +44,10 @@ class SessionFiles : public dsutest::DsuLinkTest {
 TEST_F(SessionFiles, LoadReadOutAndExportToCsv) {
   // Four packets come through; a stray byte after the third costs the
   // fourth (its frame is found again only at the fifth).
-  const std::string bytes = encode(14, 0, 0x00, {1, 2, 3, 4, 5, 6, 7, 8}) +
-                            encode(14, 1, 0xFF, {1023, 2047, 0, 0, 512, 1024, 7, 9}) +
-                            encode(14, 2, 0x00, {10, 20, 30, 40, 50, 60, 70, 80}) + "\x33" +
-                            encode(14, 3, 0x00, {9, 9, 9, 9, 9, 9, 9, 9}) +
-                            encode(14, 63, 0x7F, {100, 200, 300, 400, 500, 600, 700, 800});
+  const std::string bytes =
+      encode(14, 0, 0x00, {1, 2, 3, 4, 5, 6, 7, 8}) + encode(14, 1, 0xFF, {1023, 2047, 0, 0, 512, 1024, 7, 9}) +
+      encode(14, 2, 0x00, {10, 20, 30, 40, 50, 60, 70, 80}) + "\x33" + encode(14, 3, 0x00, {9, 9, 9, 9, 9, 9, 9, 9}) +
+      encode(14, 63, 0x7F, {100, 200, 300, 400, 500, 600, 700, 800});
   const std::string session = write("session.raw", bytes);
   ASSERT_EQ(LoadSession(session.c_str()), TLV_LOAD_OK);
   EXPECT_EQ(GetSystemStatus(0), TLV_DSU_SYSTEM_OK);
@@ -91,8 +90,7 @@ TEST_F(SessionFiles, LoadReadOutAndExportToCsv) {
   ASSERT_EQ(ExportToCSV(session.c_str(), csv.c_str()), TLV_EXPORT_OK);
   std::string header = "Line #,PacketCounter,AuxByte";
   for (int c = 0; c < 32; ++c) header += ",Channel" + std::to_string(c);
-  EXPECT_EQ(fixtures::readFile(csv), header + "\n" +
-                                         "1,0,0,1,2,3,4,5,6,7,8" + zeros24() + "\n" +
+  EXPECT_EQ(fixtures::readFile(csv), header + "\n" + "1,0,0,1,2,3,4,5,6,7,8" + zeros24() + "\n" +
                                          "2,1,-1,1023,2047,0,0,512,1024,7,9" + zeros24() + "\n" +
                                          "3,2,0,10,20,30,40,50,60,70,80" + zeros24() + "\n" +
                                          "4,63,127,100,200,300,400,500,600,700,800" + zeros24() + "\n");
@@ -110,7 +108,8 @@ TEST_F(SessionFiles, LoadReadOutAndExportToCsv) {
   // 32 channels; a whole number of packets decodes to the last one.
   std::vector<int32_t> wide(32);
   for (int c = 0; c < 32; ++c) wide[static_cast<size_t>(c)] = 30 * c + 1;
-  const std::string fifty = write("fifty.raw", encode(50, 5, 0, wide) + encode(50, 6, 0, wide) + encode(50, 7, 0, wide));
+  const std::string fifty =
+      write("fifty.raw", encode(50, 5, 0, wide) + encode(50, 6, 0, wide) + encode(50, 7, 0, wide));
   SetDSUPacketLength(0, 50);
   ASSERT_EQ(LoadSession(fifty.c_str()), TLV_LOAD_OK);
   EXPECT_EQ(countMatching(log(), "Packets=3, Errors=0, Skipped=0"), 1u);
