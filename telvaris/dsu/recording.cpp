@@ -242,6 +242,8 @@ int32_t loadSession(const char* path) {
   const int32_t packets = s.tally.packetsDecoded;
   const int64_t skipped = int64_t {size} - int64_t {packets} * linkSettings().packetLength;
   log("Packets=%d, Errors=%d, Skipped=%d\n", packets, s.tally.positioningErrors.load(), static_cast<int>(skipped));
+  // A loaded session is whole: an earlier session's overflow is not its own.
+  s.outOfMemoryFlag = 0;
   setStatus(kSystemOk);
   return TLV_LOAD_OK;
 }

@@ -639,8 +639,8 @@ TLV_API int32_t TLV_CALL MonitorMode(int32_t mode);
 
 /* Reads a session file and decodes it with the current packet length into
  * a new decoded store (numberOfElements packets; the rest is counted as
- * skipped); status 0 afterwards. An earlier session's or load's storage is
- * released first. Returns TLV_LOAD_OK, TLV_LOAD_CANNOT_OPEN,
+ * skipped); status 0 afterwards, and an earlier session's overflow no
+ * longer shows. An earlier session's or load's storage is released first. Returns TLV_LOAD_OK, TLV_LOAD_CANNOT_OPEN,
  * TLV_LOAD_SHORT_READ, TLV_LOAD_SESSION_RUNNING (nothing changed),
  * TLV_LOAD_NO_MEMORY (status 3). */
 TLV_API int32_t TLV_CALL LoadSession(const char* path);

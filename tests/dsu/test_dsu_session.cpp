@@ -356,6 +356,10 @@ TEST_F(DsuSession, AOneMinuteRecordingFillsAndTheNextSessionStartsClean) {
     EXPECT_EQ(countMatching(log(), "Decoded packet store full - packets are no longer decoded"), 1u);
     ASSERT_EQ(TerminateDSU(0, 1, sessionPath().c_str()), TLV_TERMINATE_OK);
     EXPECT_GT(fixtures::readFile(sessionPath()).size(), 15360u * 5 + 5000);
+    // Loaded back, the session fills the store again, and reports no overflow.
+    ASSERT_EQ(LoadSession(sessionPath().c_str()), TLV_LOAD_OK);
+    EXPECT_EQ(GetSystemStatus(0), TLV_DSU_SYSTEM_OK);
+    EXPECT_EQ(PacketsInBuffer(0), 15360);
   }
 }
 
