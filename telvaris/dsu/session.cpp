@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
 
 #include "boundary.h"
 #include "dsu/data_road.h"
@@ -335,7 +334,8 @@ int32_t initialiseDsu() {
   s.threadRunning = true;
   try {
     s.thread = std::thread(runReadThread, std::ref(s));
-  } catch (const std::system_error&) {
+  } catch (...) {
+    // No thread (none to be had, or no memory for it): none runs.
     s.threadRunning = false;
     log("Cannot create Telvaris thread\n");
     return TLV_INIT_NOT_STARTED;
