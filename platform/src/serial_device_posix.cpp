@@ -255,14 +255,28 @@ int SerialDevice::read(void* buffer, size_t size, size_t& count) {
   const SerialTimeouts& t = impl_->timeouts;
   auto* out = static_cast<unsigned char*>(buffer);
 
+  // Takes everything queued, up to `size`, as a Windows read with these
+  // time-outs takes the whole receive queue: one read of a terminal gives
+  // at most what its line discipline holds (4 KB), far less than a reader
+  // that looks ten times a second must take.
   auto readQueued = [&]() -> int {
-    ssize_t n = ::read(impl_->fd, out + count, size - count);
-    if (n > 0) {
-      count += static_cast<size_t>(n);
+    while (count < size) {
+      ssize_t n = ::read(impl_->fd, out + count, size - count);
+      if (n > 0) {
+        count += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (count > 0 || (n < 0 && errno == EAGAIN)) return 0;  // an error shows at the next read
+      if (n < 0) return errno;
+      // A line with nothing queued and a line whose far end hung up both
+      // read 0 bytes here; only the hung-up one polls as such, and a reader
+      // must learn that the line is gone rather than wait on it for good.
+      pollfd p {impl_->fd, POLLIN, 0};
+      if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR))) return EIO;
       return 0;
     }
-    if (n == 0 || errno == EAGAIN || errno == EINTR) return 0;
-    return errno;
+    return 0;
   };
 
   // Return at once with whatever is queued.
@@ -293,14 +307,7 @@ int SerialDevice::read(void* buffer, size_t size, size_t& count) {
     int r = pollOne(impl_->fd, POLLIN, wait);
     if (r < 0) return errno;
     if (r == 0) break;  // total or interval time-out
-    const size_t before = count;
-    if (int e = readQueued()) return e;
-    if (count == before) {
-      // Readable but nothing came: the far end hung up.
-      pollfd p {impl_->fd, POLLIN, 0};
-      ::poll(&p, 1, 0);
-      if (p.revents & (POLLHUP | POLLERR)) return EIO;
-    }
+    if (int e = readQueued()) return e;  // a hung-up line ends the wait as an error
   }
   return 0;
 }

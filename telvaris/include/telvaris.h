@@ -456,6 +456,247 @@ TLV_API int32_t TLV_CALL programDSU(int32_t reserved, int32_t command, int32_t v
 TLV_API int32_t TLV_CALL SetDSUProtocol(int32_t reserved, int32_t protocol);
 
 /* ------------------------------------------------------------------------
+ * DSU session
+ *
+ * InitialiseDSU starts the session's read thread: it opens the road chosen
+ * by SetDataTransferMode (serial: the port scan; TCP/IP: a connection to
+ * the server's address and port; MQTT and relay service: the broker
+ * connection and subscription), allocates main storage (the raw bytes,
+ * SetRecordingLength) and the decoded packet store (34 arrays: packet
+ * counter, auxiliary byte, channels 0-31), brings the unit online and then
+ * reads, stores and decodes P3 packets until TerminateDSU, which can save
+ * the raw bytes as a session file. Statuses run 7, 1, 6, then 0 while data
+ * flows (9 while none comes, 8 paused, 2 out of storage) and 5 at the end;
+ * 4 when no DSU was found (or the TCP/IP server refused), 3 when memory ran
+ * out.
+ *
+ * Typical use: settings, InitialiseDSU, poll GetSystemStatus until 0, take
+ * packets with GetP3Data (or epochs with GetEpoch), PauseRecording and
+ * ResumeRecording as needed, TerminateDSU(0, 1, path). A saved session is
+ * read back with LoadSession (then GetP3Data, GetEpoch, PacketsInBuffer,
+ * CleanUpLoadedSession) or turned into text with ExportToCSV.
+ *
+ * Threads: the session's exports from one thread at a time (the caller's);
+ * the read thread is the library's own. GetSystemStatus, BufferLength,
+ * PacketsInBuffer, TotalBytesRead, BatteryStatus and CurrentPacketNumber
+ * may be called from any thread. Unloading the library with a session
+ * running ends it as TerminateDSU would (without saving).
+ * ---------------------------------------------------------------------- */
+
+/* Session statuses (GetSystemStatus) and their names in the debug log. */
+enum TlvDsuStatus {
+  TLV_DSU_SYSTEM_OK = 0,           /* "System OK": storage allocated, data stored */
+  TLV_DSU_WAITING_FOR_DSU = 1,     /* "Waiting for DSU": the thread opens its road */
+  TLV_DSU_END_OF_MEMORY = 2,       /* "End of memory": main storage or the decoded store is full */
+  TLV_DSU_ALLOCATION_FAILURE = 3,  /* "Memory Allocation Failure" */
+  TLV_DSU_SERIAL_PORT_FAILURE = 4, /* "Serial Port Failure": no DSU found, or no TCP/IP connection */
+  TLV_DSU_CLOSEDOWN_COMPLETE = 5,  /* "CloseDown Complete": the read thread has ended */
+  TLV_DSU_ALLOCATING_MEMORY = 6,   /* "Allocating Memory" */
+  TLV_DSU_INITIALISING = 7,        /* "Initialising DSU" */
+  TLV_DSU_PAUSED = 8,              /* "DSU Paused" */
+  TLV_DSU_WAITING_FOR_DATA = 9     /* "Waiting for DATA": a read brought nothing */
+};
+
+/* The name of a status code, as above ("Unknown status" for another code). */
+static inline const char* tlvDsuStatusName(int32_t status) {
+  switch (status) {
+    case TLV_DSU_SYSTEM_OK: return "System OK";
+    case TLV_DSU_WAITING_FOR_DSU: return "Waiting for DSU";
+    case TLV_DSU_END_OF_MEMORY: return "End of memory";
+    case TLV_DSU_ALLOCATION_FAILURE: return "Memory Allocation Failure";
+    case TLV_DSU_SERIAL_PORT_FAILURE: return "Serial Port Failure";
+    case TLV_DSU_CLOSEDOWN_COMPLETE: return "CloseDown Complete";
+    case TLV_DSU_ALLOCATING_MEMORY: return "Allocating Memory";
+    case TLV_DSU_INITIALISING: return "Initialising DSU";
+    case TLV_DSU_PAUSED: return "DSU Paused";
+    case TLV_DSU_WAITING_FOR_DATA: return "Waiting for DATA";
+    default: return "Unknown status";
+  }
+}
+
+enum TlvInitResult {
+  TLV_INIT_STARTED = 0,
+  TLV_INIT_NOT_STARTED = 1 /* no thread, or the last session's thread still runs (nothing changed) */
+};
+
+enum TlvTerminateResult {
+  TLV_TERMINATE_OK = 0,
+  TLV_TERMINATE_SAVE_FAILED = -1 /* the session file could not be written; the storage is kept */
+};
+
+enum TlvP3Result {
+  TLV_P3_OK = 0,
+  TLV_P3_NO_NEW_PACKET = -1,   /* nothing new since the last packet handed out (or readIndex < 0) */
+  TLV_P3_NOTHING_DECODED = -2, /* no packet decoded in this session */
+  TLV_P3_NOT_RUNNING = -3,     /* the status is not TLV_DSU_SYSTEM_OK */
+  TLV_P3_BAD_ARGUMENT = -4     /* channels NULL with a count above 0; nothing handed out */
+};
+
+enum TlvButtonResult { TLV_BUTTON_REQUESTED = 0, TLV_BUTTON_MONITOR_MODE = 1 };
+
+enum TlvRecordingResult { TLV_RECORDING_OK = 0, TLV_RECORDING_BAD_LENGTH = -1 };
+
+enum TlvMonitorMode { TLV_MONITOR_ALLOCATE = 1, TLV_MONITOR_RELEASE = 2, TLV_MONITOR_ON = 3, TLV_RECORD_ON = 4 };
+enum TlvMonitorResult {
+  TLV_MONITOR_OK = 0,
+  TLV_MONITOR_REFUSED = 1 /* no monitor storage (memory ran out, or not allocated), or no session */
+};
+
+enum TlvLoadResult {
+  TLV_LOAD_OK = 0,
+  TLV_LOAD_CANNOT_OPEN = -1,
+  TLV_LOAD_SHORT_READ = -2,
+  TLV_LOAD_SESSION_RUNNING = -3, /* a session runs; nothing changed */
+  TLV_LOAD_NO_MEMORY = 1         /* the decoded store (or the file's bytes) could not be allocated */
+};
+
+enum TlvExportResult {
+  TLV_EXPORT_OK = 0,
+  TLV_EXPORT_CANNOT_WRITE = -1 /* the CSV file cannot be created or written (the loaded packets stay) */
+};
+
+enum TlvEpochResult {
+  TLV_EPOCH_OK = 0,
+  TLV_EPOCH_NOT_ENOUGH_DATA = -1,
+  TLV_EPOCH_UNKNOWN_CHANNEL = -2,
+  TLV_EPOCH_NOT_RUNNING = -3, /* the status is not TLV_DSU_SYSTEM_OK */
+  TLV_EPOCH_BAD_ARGUMENT = -4 /* values NULL */
+};
+
+/* Starts a session: switches the debug log on when "c:\telvaris.log"
+ * exists (emptying it), sets status 7 and starts the read thread. A thread
+ * of an earlier session that has ended is joined; storage an earlier
+ * session or LoadSession still holds is released; the out-of-memory flag
+ * is cleared. Returns TLV_INIT_STARTED; TLV_INIT_NOT_STARTED when the
+ * thread cannot be created, or (logged, nothing changed) while the last
+ * session's thread still runs (it was told to end inside an MQTT connect,
+ * which cannot be cut short; it ends when the connect returns). */
+TLV_API int32_t TLV_CALL InitialiseDSU(int32_t reserved);
+
+/* Ends the session: the read thread leaves its loop, sends the stop signal,
+ * closes its road and ends with status 5; this waits for it at most seven
+ * times 200 ms (with the wine hack: 500 ms, then for its end as well). A
+ * session still scanning or connecting ends without taking storage. With
+ * saveSession 1 the received bytes (main storage, or the monitor storage in
+ * monitor mode) are written to sessionPath, exactly as received, through a
+ * temporary file beside it that then takes its name (in place when the
+ * folder takes no new file); then main storage and the decoded store are
+ * released and monitor mode ends. Returns TLV_TERMINATE_OK, also when no
+ * session ran ("Memory not allocated"); TLV_TERMINATE_SAVE_FAILED when the
+ * file could not be written: the storage is then kept, and another
+ * TerminateDSU can still save it (the next InitialiseDSU or LoadSession
+ * releases it). */
+TLV_API int32_t TLV_CALL TerminateDSU(int32_t reserved, int32_t saveSession, const char* sessionPath);
+
+/* Sends the stop signal and keeps reading, discarding what comes (status
+ * 8); not while waiting for the DSU (1) or for data (9), nor after the end
+ * (5). Returns 0. */
+TLV_API int32_t TLV_CALL PauseRecording(int32_t reserved);
+
+/* Sends the start signal and stores again from the next read (the status
+ * returns to 0 with it). Returns 0. */
+TLV_API int32_t TLV_CALL ResumeRecording(int32_t reserved);
+
+/* TLV_DSU_END_OF_MEMORY once storage ran out in this session, else the
+ * status (TlvDsuStatus). */
+TLV_API int32_t TLV_CALL GetSystemStatus(int32_t reserved);
+
+/* The last read's result: bytes, 0, or a negative serial code. */
+TLV_API int32_t TLV_CALL BufferLength(int32_t reserved);
+
+/* Packets decoded and not yet handed out (negative after SetPacketNumber
+ * beyond them). */
+TLV_API int32_t TLV_CALL PacketsInBuffer(int32_t reserved);
+
+/* Bytes stored in this session. */
+TLV_API int32_t TLV_CALL TotalBytesRead(int32_t reserved);
+
+/* 1 (set at every start and resume). */
+TLV_API int32_t TLV_CALL BatteryStatus(void);
+
+/* flag non-zero: TerminateDSU waits 500 ms instead of watching the status
+ * (it still waits for the thread before it releases storage). Returns 0. */
+TLV_API int32_t TLV_CALL WineHack(int32_t flag);
+
+/* The next decoded packet: `count` (held to 0..32) channels into
+ * `channels`, its counter into counterOut and its auxiliary byte into
+ * auxOut (-1 marks a manual button press); 1 always into formatOut. NULL
+ * out pointers are skipped. Returns TLV_P3_OK and moves on one packet;
+ * otherwise -1 goes to counterOut: TLV_P3_NOT_RUNNING, TLV_P3_NOTHING_DECODED,
+ * TLV_P3_NO_NEW_PACKET, TLV_P3_BAD_ARGUMENT. */
+TLV_API int32_t TLV_CALL GetP3Data(int32_t* channels, int32_t count, int32_t* formatOut, int32_t* counterOut,
+                                   int32_t* auxOut);
+
+/* Unpacks one P3 packet of `length` bytes: counter and auxiliary values,
+ * and channels 0-7 for 5, 8, 11 and 14 bytes (those not carried set to 0;
+ * `channels` holds 8) or 0-31 for 50 (it holds 32); any other length gives
+ * the two values only. No session state is touched; NULL pointers are
+ * skipped (a NULL packet: nothing written). Returns 0. */
+TLV_API int32_t TLV_CALL StandaloneDecodeP3Packet(int32_t* channels, const uint8_t* packet, int32_t length,
+                                                  int32_t* counterOut, int32_t* auxOut);
+
+/* The index of the next packet GetP3Data hands out. */
+TLV_API int32_t TLV_CALL CurrentPacketNumber(int32_t reserved);
+
+/* Sets that index as given (GetP3Data hands out nothing for an index
+ * outside the decoded packets). Returns 0. */
+TLV_API int32_t TLV_CALL SetPacketNumber(int32_t reserved, int32_t value);
+
+/* Marks the next decoded packet as a manual button press (0xFF in its
+ * auxiliary byte, also in the saved session). Returns TLV_BUTTON_REQUESTED;
+ * TLV_BUTTON_MONITOR_MODE (no mark) in monitor mode. */
+TLV_API int32_t TLV_CALL SetManualButton(int32_t reserved, int32_t reserved2);
+
+/* 1 to 9986 minutes of recording from the next session or load on: main
+ * storage of minutes x 215040 bytes, minutes x 15360 decoded packets.
+ * Returns TLV_RECORDING_OK; TLV_RECORDING_BAD_LENGTH (nothing changed)
+ * outside that range. */
+TLV_API int32_t TLV_CALL SetRecordingLength(int32_t minutes);
+
+/* TLV_MONITOR_ALLOCATE: the monitor storage (12902400 bytes; status 3 and
+ * TLV_MONITOR_REFUSED when memory runs out); TLV_MONITOR_RELEASE: frees it
+ * (back to record mode first); TLV_MONITOR_ON: the running session's bytes
+ * go to the monitor storage, from its start, instead of extending the
+ * recording (refused without monitor storage or a running session);
+ * TLV_RECORD_ON: recording goes on where it stopped (refused without a
+ * running session). A switch falls between two reads of the read thread.
+ * Decoded packets go to the decoded store either way. Returns
+ * TLV_MONITOR_OK (also for an unknown mode, logged) or TLV_MONITOR_REFUSED. */
+TLV_API int32_t TLV_CALL MonitorMode(int32_t mode);
+
+/* Reads a session file and decodes it with the current packet length into
+ * a new decoded store (numberOfElements packets; the rest is counted as
+ * skipped); status 0 afterwards, and an earlier session's overflow no
+ * longer shows. An earlier session's or load's storage is released first. Returns TLV_LOAD_OK, TLV_LOAD_CANNOT_OPEN,
+ * TLV_LOAD_SHORT_READ, TLV_LOAD_SESSION_RUNNING (nothing changed),
+ * TLV_LOAD_NO_MEMORY (status 3). */
+TLV_API int32_t TLV_CALL LoadSession(const char* path);
+
+/* Releases the decoded store of a loaded session. Returns TLV_LOAD_OK;
+ * TLV_LOAD_SESSION_RUNNING (nothing released) while a session runs. */
+TLV_API int32_t TLV_CALL CleanUpLoadedSession(void);
+
+/* Loads a session file (LoadSession) and writes it as CSV text: the header
+ * "Line #,PacketCounter,AuxByte,Channel0,...,Channel31", then one line per
+ * packet: its number from 1, counter, auxiliary byte (-1: button) and the
+ * 32 channel values (0 where the packet length carries none); then releases
+ * the packets. Returns TLV_EXPORT_OK, a LoadSession result other than 0,
+ * or TLV_EXPORT_CANNOT_WRITE. */
+TLV_API int32_t TLV_CALL ExportToCSV(const char* sessionPath, const char* csvPath);
+
+/* `epochs` x 256 samples of channel 0-7 into `values`: the latest ones
+ * (sequential 0), or those following the last sequential call (sequential
+ * non-zero; from the start again when the decoded packets were replaced);
+ * raw 1 gives the stored values, any other value the library's band-pass
+ * filter (about 0.5-30 Hz at 256 samples a second; one filter state for
+ * all calls and channels) truncated to integers. Returns TLV_EPOCH_OK;
+ * TLV_EPOCH_NOT_RUNNING; TLV_EPOCH_NOT_ENOUGH_DATA when the decoded packets
+ * do not hold the whole request; TLV_EPOCH_UNKNOWN_CHANNEL;
+ * TLV_EPOCH_BAD_ARGUMENT. */
+TLV_API int32_t TLV_CALL GetEpoch(int32_t reserved, int32_t channel, int32_t* values, int32_t epochs,
+                                  int32_t sequential, int32_t raw);
+
+/* ------------------------------------------------------------------------
  * Signal processing
  *
  * Filter design and sample-by-sample filters, a 256-sample block buffer,

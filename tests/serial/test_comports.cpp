@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "fixtures/child_process.h"
 #include "fixtures/pty_pair.h"
@@ -102,6 +103,13 @@ TEST_F(SerialPort, ReadsReturnAtOnceWithTheImmediateTimeOuts) {
   // A blocking read would sit here for good; "at once" only has to beat that.
   EXPECT_LT(timed([&] { EXPECT_EQ(PortGets(kPort, buffer, sizeof buffer), 0); }), 500);
   EXPECT_LT(timed([&] { EXPECT_EQ(PortReadByte(kPort), kBusy); }), 500);
+  // One read takes all that is queued, more than a terminal hands out at
+  // once (4 KB), as a Windows read takes its whole receive queue.
+  const std::string sent(12000, 'x');
+  wire.send(sent);
+  std::vector<char> all(430080);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(PortGets(kPort, all.data(), static_cast<int32_t>(all.size())), 12000);
 }
 
 TEST_F(SerialPort, WaitByteKeepsItsBudgetThenTimesOut) {
@@ -425,9 +433,17 @@ TEST_F(SerialPort, UnloadingWithAWatcherRunningLeavesTheHostWhole) {
 TEST_F(SerialPort, ACutWireIsADeviceError) {
   ASSERT_EQ(PortOpen(kPort, 430080, 1024), 0);
   ASSERT_EQ(PortSetTimeOuts(kPort, 0, 0, 500, 0, 0), 1);
-  wire.hangUp();
   char buffer[8];
+  wire.send("abc");
+  EXPECT_EQ(PortGets(kPort, buffer, 3), 3);
+  wire.hangUp();
   EXPECT_EQ(PortGets(kPort, buffer, sizeof buffer), kEventIo);
+  // With the time-outs that return at once (the DSU's) a cut line reads as
+  // an error too, not as a line with nothing queued, for whole reads and
+  // single bytes alike.
+  ASSERT_EQ(PortSetTimeOuts(kPort, 0xFFFFFFFF, 0, 0, 0, 50), 1);
+  EXPECT_EQ(PortGets(kPort, buffer, sizeof buffer), kEventIo);
+  EXPECT_EQ(PortReadByte(kPort), kEventIo);
 }
 
 TEST(SerialErrorText, TableTextsCutToTheBuffer) {
