@@ -14,14 +14,17 @@ namespace {
 void usage() {
   std::puts(
       "usage: telvaris-info [--library PATH]\n"
-      "Loads libtelvaris and prints its version, the COM ports present and the\n"
+      "Loads libtelvaris (the one beside the program, else the system's) and prints its version, the COM ports present and the\n"
       "folder that stands for drive C: (TELVARIS_ROOT).");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The library beside the program first (a build tree), then the system's
+  // search path (an installed program).
   std::string library = platform::programFolder() + "/" + platform::libraryFileName("telvaris");
+  if (!platform::fileExists(library)) library = platform::libraryFileName("telvaris");
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--library" && i + 1 < argc) {

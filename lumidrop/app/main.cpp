@@ -64,8 +64,16 @@ std::unique_ptr<lumidrop::audio::VolumeOutputs> makeVolumeOutputs() {
 }
 
 // LUMIDROP_HOME names the program's folder (its settings, remote.conf and
-// marker, the library first) instead of the executable's.
-std::string programFolder() { return platform::programFolder(environmentText("LUMIDROP_HOME")); }
+// marker, the library first) instead of the executable's. A program
+// installed for every user (in /usr/bin, say) cannot keep its files beside
+// itself: it keeps them in the user's configuration folder instead
+// (~/.config/lumidrop), and finds the library the system's way.
+std::string programFolder() {
+  const std::string chosen = environmentText("LUMIDROP_HOME");
+  if (!chosen.empty()) return chosen;
+  const std::string own = platform::programFolder();
+  return platform::folderWritable(own) ? own : platform::userConfigFolder("lumidrop");
+}
 
 std::string versionText() {
   const lumidrop::ProgramVersion& v = lumidrop::kProgramVersion;
@@ -82,7 +90,8 @@ void describe(bool usage) {
         "It takes no other arguments: it dims an overlay and lowers the system volume as the\n"
         "feedback of a training session arrives from the relay service's broker.\n");
   }
-  std::printf("Settings: %s (the program's folder, or LUMIDROP_HOME when set)\n",
+  std::printf("Settings: %s (LUMIDROP_HOME when set, else the program's folder, or ~/.config/lumidrop\n"
+              "where the program's folder cannot be written)\n",
               lumidrop::settingsPath(programFolder()).c_str());
 }
 

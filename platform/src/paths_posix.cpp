@@ -44,4 +44,15 @@ bool fileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+bool folderWritable(const std::string& folder) { return access(folder.c_str(), W_OK | X_OK) == 0; }
+
+std::string userConfigFolder(const std::string& name) {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  // A relative value is invalid and ignored, as the base directory rules say.
+  const std::string base = config && config[0] == '/' ? config : homeFolder() + "/.config";
+  const std::string folder = base + "/" + name;
+  makeFolders(folder);
+  return folder;
+}
+
 }  // namespace platform

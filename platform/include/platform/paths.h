@@ -27,4 +27,12 @@ std::string programFolder(std::string_view overrideFolder = {});
 
 bool fileExists(const std::string& path);
 
+// Whether this process may create files in `folder`.
+bool folderWritable(const std::string& folder);
+
+// The user's own folder for the settings of the program `name`, created
+// when missing: $XDG_CONFIG_HOME/name (or ~/.config/name) here,
+// %APPDATA%\name on Windows.
+std::string userConfigFolder(const std::string& name);
+
 }  // namespace platform
