@@ -1,0 +1,284 @@
+// telvaris-session as its users run it: recording from the DSU simulator on
+// a pseudo-terminal, then info, export and plot of the session file; a
+// session file made byte by byte from the packet layout, whose counts,
+// marks and CSV lines follow from the decoding rules; and bad input.
+#include <sys/wait.h>
+
+#include <QtGui/QImage>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fixtures/child_process.h"
+#include "fixtures/dsu_simulator.h"
+#include "fixtures/temp_root.h"
+
+namespace {
+
+struct Run {
+  int status = -1;
+  std::string output;  // standard output and error
+};
+
+Run runTool(const fixtures::TempRoot& root, const std::vector<std::string>& args, int timeoutMs = 60000) {
+  static int runs = 0;
+  const std::string log = root.file("tool-" + std::to_string(++runs) + ".log");
+  fixtures::ChildProcess tool;
+  std::vector<std::string> argv = {TELVARIS_SESSION_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  tool.start(argv, {}, log);
+  Run run;
+  if (!tool.waitExit(timeoutMs, &run.status)) tool.stop();
+  run.output = fixtures::readFile(log);
+  if (WIFEXITED(run.status)) run.status = WEXITSTATUS(run.status);
+  return run;
+}
+
+long numberAfter(const std::string& text, const std::string& key) {
+  const size_t at = text.find(key);
+  return at == std::string::npos ? -1 : std::stol(text.substr(at + key.size()));
+}
+
+std::vector<std::vector<long>> csvRows(const std::string& text, std::string& header) {
+  std::istringstream in(text);
+  std::getline(in, header);
+  std::vector<std::vector<long>> rows;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<long> row;
+    std::istringstream fields(line);
+    std::string field;
+    while (std::getline(fields, field, ',')) row.push_back(std::stol(field));
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+const std::string kCsvHeader =
+    "Line #,PacketCounter,AuxByte,Channel0,Channel1,Channel2,Channel3,Channel4,Channel5,Channel6,Channel7,Channel8,"
+    "Channel9,Channel10,Channel11,Channel12,Channel13,Channel14,Channel15,Channel16,Channel17,Channel18,Channel19,"
+    "Channel20,Channel21,Channel22,Channel23,Channel24,Channel25,Channel26,Channel27,Channel28,Channel29,Channel30,"
+    "Channel31";
+
+TEST(TelvarisSession, RecordsFromTheSimulatorThenTellsExportsAndDrawsTheSession) {
+  fixtures::TempRoot root;
+  // Four times the real pace; every 300th packet loses its frame marker.
+  fixtures::DsuSimulator dsu(DSU_SIM_PATH, 5,
+                             {"--speed", "4", "--channel", "0=sine:10:300", "--channel", "1=square:2:200",
+                              "--framing-error-every", "300"});
+  const std::string session = root.file("first.session");
+  const Run recorded = runTool(root, {"record", "--com", "5", "--seconds", "3", session});
+  ASSERT_EQ(recorded.status, 0) << recorded.output;
+  // Progress lines (not a terminal: one a second), then the summary.
+  EXPECT_TRUE(std::regex_search(recorded.output, std::regex(R"(\d+\.\d s of 3\.0 s: \d+ packets, [\d.]+ a second, )"
+                                                            R"(\d+ framing errors, System OK)")))
+      << recorded.output;
+  EXPECT_NE(recorded.output.find("recording 3.0 s from COM5 into " + session), std::string::npos) << recorded.output;
+  const long livePackets = numberAfter(recorded.output, "from COM5: ");
+  EXPECT_GT(livePackets, 1500) << recorded.output;  // 3 s at 1024 a second
+  const std::string bytes = fixtures::readFile(session);
+  EXPECT_EQ(numberAfter(recorded.output, "framing errors; "), static_cast<long>(bytes.size())) << recorded.output;
+  // Exactly what the unit sent after the start signal: whole 14-byte
+  // packets, each ending in its frame marker (or cleared on purpose).
+  ASSERT_GE(bytes.size(), 14u * 1000);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[13]) & 0x80, 0x80);
+  EXPECT_EQ(recorded.output.find("telvaris-session:"), std::string::npos) << recorded.output;
+
+  const Run refused = runTool(root, {"record", "--com", "5", "--seconds", "1", session});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.output.find(session + " exists (--force replaces it)"), std::string::npos) << refused.output;
+  EXPECT_EQ(fixtures::readFile(session), bytes) << "a refused recording leaves the file alone";
+
+  const Run told = runTool(root, {"info", session});
+  ASSERT_EQ(told.status, 0) << told.output;
+  const long packets = numberAfter(told.output, "packets:"), errors = numberAfter(told.output, "framing errors:");
+  const long skipped = numberAfter(told.output, "skipped bytes:");
+  EXPECT_GE(packets, livePackets) << told.output;
+  // A cleared marker costs its packet and the next: the scan for a marker
+  // stops at the end of the next packet.
+  const long sent = packets + 2 * errors;
+  EXPECT_NEAR(errors, sent / 300, 1) << told.output;
+  EXPECT_EQ(skipped, static_cast<long>(bytes.size()) - packets * 14) << told.output;
+  EXPECT_LT(std::abs(skipped - 28 * errors), 28) << told.output;
+  char duration[32];
+  std::snprintf(duration, sizeof duration, "duration:       %.1f s at 256", packets / 256.0);
+  EXPECT_NE(told.output.find(duration), std::string::npos) << told.output;
+  EXPECT_NE(told.output.find("button marks:   0\n"), std::string::npos) << told.output;
+
+  const std::string csv = root.file("first.csv");
+  const Run exported = runTool(root, {"export", session, csv});
+  ASSERT_EQ(exported.status, 0) << exported.output;
+  EXPECT_NE(exported.output.find("a header and " + std::to_string(packets) + " packets"), std::string::npos)
+      << exported.output;
+  std::string header;
+  const auto rows = csvRows(fixtures::readFile(csv), header);
+  EXPECT_EQ(header, kCsvHeader);
+  ASSERT_EQ(static_cast<long>(rows.size()), packets);
+  long low = 1 << 20, high = -1;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size(), 35u) << "line " << i + 2;
+    EXPECT_EQ(rows[i][0], static_cast<long>(i + 1));
+    // The sine of channel 0 around 512, the square wave of channel 1 at
+    // 512 +- 200, and nothing in the channels 14-byte packets do not carry.
+    low = std::min(low, rows[i][3]);
+    high = std::max(high, rows[i][3]);
+    EXPECT_TRUE(rows[i][4] == 312 || rows[i][4] == 712) << "line " << i + 2 << ": " << rows[i][4];
+    EXPECT_EQ(rows[i][34], 0);
+    if (testing::Test::HasFailure()) break;
+  }
+  EXPECT_GE(low, 211);
+  EXPECT_LE(low, 220);
+  EXPECT_GE(high, 804);
+  EXPECT_LE(high, 813);
+
+  const std::string png = root.file("first.png");
+  const Run drawn = runTool(root, {"plot", "--channels", "0,1", "--from", "1", "--to", "2", "--size", "640x360",
+                                   session, png});
+  ASSERT_EQ(drawn.status, 0) << drawn.output;
+  EXPECT_NE(drawn.output.find("drew channels 0,1 from 1.00 s to 2.00 s (256 packets"), std::string::npos)
+      << drawn.output;
+  const QImage image(QString::fromStdString(png));
+  ASSERT_FALSE(image.isNull()) << drawn.output;
+  EXPECT_EQ(image.width(), 640);
+  EXPECT_EQ(image.height(), 360);
+  // Drawn traces: many pixels of a colour, not just a white page with a
+  // frame and some text.
+  int coloured = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 60) ++coloured;
+    }
+  }
+  EXPECT_GT(coloured, 2000);
+}
+
+// Packets as the unit frames them: counter byte, auxiliary byte, then the
+// bytes 05 06 21 07 08 43 09 0A 65 0B 0C F7 (channels 261, 134, 519, 392,
+// 777, 650, 907, 908). Three bytes of line noise come first; packet 257
+// carries a button mark (0xFF); packet 400 lost its frame marker.
+std::string craftedSession() {
+  const uint8_t data[12] = {0x05, 0x06, 0x21, 0x07, 0x08, 0x43, 0x09, 0x0A, 0x65, 0x0B, 0x0C, 0xF7};
+  std::string bytes = "\x01\x02\x03";
+  for (int k = 0; k < 512; ++k) {
+    bytes += static_cast<char>((k % 64) << 1);
+    bytes += static_cast<char>(k == 257 ? 0xFF : 0x00);
+    bytes.append(reinterpret_cast<const char*>(data), sizeof data);
+    if (k == 400) bytes.back() = 0x77;
+  }
+  return bytes;
+}
+
+TEST(TelvarisSession, CountsMarksAndLinesOfAHandMadeSession) {
+  fixtures::TempRoot root;
+  const std::string session = root.file("crafted.session");
+  const std::string bytes = craftedSession();
+  fixtures::writeFile(session, bytes);
+
+  // The noise hides packet 0's marker: packet 0 goes, and 1 to 399 decode;
+  // packet 400 takes 401 with it; 402 to 511 decode.
+  const Run told = runTool(root, {"info", session});
+  ASSERT_EQ(told.status, 0) << told.output;
+  EXPECT_NE(told.output.find(session + ": 7171 bytes of 14-byte packets (8 channels)"), std::string::npos)
+      << told.output;
+  EXPECT_EQ(numberAfter(told.output, "packets:"), 509) << told.output;
+  EXPECT_EQ(numberAfter(told.output, "framing errors:"), 2) << told.output;
+  EXPECT_EQ(numberAfter(told.output, "skipped bytes:"), 7171 - 509 * 14) << told.output;
+  EXPECT_NE(told.output.find("duration:       2.0 s at 256 packets a second"), std::string::npos) << told.output;
+  // Packet 257 is the 257th decoded (index 256): one second in.
+  EXPECT_NE(told.output.find("button marks:   1 (at 1.0 s)"), std::string::npos) << told.output;
+
+  const std::string csv = root.file("crafted.csv");
+  ASSERT_EQ(runTool(root, {"export", session, csv}).status, 0);
+  std::string header;
+  const auto rows = csvRows(fixtures::readFile(csv), header);
+  EXPECT_EQ(header, kCsvHeader);
+  ASSERT_EQ(rows.size(), 509u);
+  const std::vector<long> channels = {261, 134, 519, 392, 777, 650, 907, 908};
+  const std::vector<long> first(rows[0].begin() + 3, rows[0].begin() + 11);
+  EXPECT_EQ(first, channels);
+  EXPECT_EQ(rows[0][1], 1);  // packet 1's counter
+  EXPECT_EQ(rows[256][1], 257 % 64);
+  EXPECT_EQ(rows[256][2], -1);  // the mark
+  EXPECT_EQ(rows[255][2], 0);
+  EXPECT_EQ(rows[399][1], 402 % 64);  // after the lost frame
+
+  // Eight channels by default, the mark drawn in red.
+  const std::string png = root.file("crafted.png");
+  const Run drawn = runTool(root, {"plot", session, png});
+  ASSERT_EQ(drawn.status, 0) << drawn.output;
+  EXPECT_NE(drawn.output.find("drew channels 0,1,2,3,4,5,6,7 from 0.00 s to 1.99 s (509 packets, 1 button marks)"),
+            std::string::npos)
+      << drawn.output;
+  const QImage image(QString::fromStdString(png));
+  ASSERT_EQ(image.size(), QSize(1200, 800));
+  // The column where most red is: about halfway along, across the bands.
+  int bestColumn = -1, mostRed = 0;
+  for (int x = 0; x < image.width(); ++x) {
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.red() > 180 && c.green() < 90 && c.blue() < 90) ++red;
+    }
+    if (red > mostRed) mostRed = red, bestColumn = x;
+  }
+  EXPECT_GT(mostRed, image.height() / 2);
+  EXPECT_GT(bestColumn, image.width() * 2 / 5);
+  EXPECT_LT(bestColumn, image.width() * 3 / 5);
+}
+
+TEST(TelvarisSession, BadInputGetsOneLineAndAnExitStatus) {
+  fixtures::TempRoot root;
+  const std::string session = root.file("crafted.session");
+  fixtures::writeFile(session, craftedSession());
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  };
+  const int closed = fixtures::freeLoopbackPort();
+  const std::vector<Case> cases = {
+      {{}, 2, "telvaris-session: no command given (record, info, export or plot; --help tells more)"},
+      {{"replay", session}, 2, "telvaris-session: unknown command 'replay'"},
+      {{"info", root.file("missing.session")}, 1,
+       "telvaris-session: cannot read " + root.file("missing.session") + ": No such file or directory"},
+      {{"info", root.path()}, 1, "telvaris-session: " + root.path() + " is a folder, not a session file"},
+      {{"info", "--length", "13", session}, 2, "telvaris-session: unknown packet length '13' (5, 8, 11, 14 or 50)"},
+      {{"export", session, root.file("no/such/folder.csv")}, 1,
+       "telvaris-session: cannot write " + root.file("no/such/folder.csv")},
+      {{"plot", "--channels", "8", session, root.file("x.png")}, 2,
+       "telvaris-session: channel 8 is not in 14-byte packets (channels 0-7)"},
+      {{"plot", "--from", "5", session, root.file("x.png")}, 1,
+       "telvaris-session: --from 5 lies past the end of the recording (2.0 s)"},
+      {{"record", "--seconds", "1", root.file("y.session")}, 2, "telvaris-session: record needs a road"},
+      {{"record", "--mqtt", "tcp://127.0.0.1", "--seconds", "1", root.file("y.session")}, 2,
+       "telvaris-session: --mqtt needs --publish TOPIC and --subscribe TOPIC"},
+      {{"record", "--tcp", std::to_string(closed), "--seconds", "1", root.file("y.session")}, 1,
+       "telvaris-session: no connection to tcp 127.0.0.1:" + std::to_string(closed) + " (Serial Port Failure)"},
+  };
+  for (const Case& c : cases) {
+    const Run run = runTool(root, c.args);
+    EXPECT_EQ(run.status, c.status) << run.output;
+    // One line of error, the last thing written.
+    const size_t at = run.output.find("telvaris-session: ");
+    ASSERT_NE(at, std::string::npos) << run.output;
+    EXPECT_EQ(run.output.substr(at).rfind(c.message, 0), 0u) << run.output;
+    EXPECT_EQ(run.output.find('\n', at), run.output.size() - 1) << run.output;
+  }
+  EXPECT_FALSE(fixtures::pathExists(root.file("y.session")));
+  EXPECT_FALSE(fixtures::pathExists(root.file("x.png")));
+
+  for (const std::string command : {"record", "info", "export", "plot"}) {
+    const Run help = runTool(root, {command, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.output.rfind("usage: telvaris-session " + command, 0), 0u) << help.output;
+  }
+}
+
+}  // namespace
