@@ -21,19 +21,19 @@
 
 namespace {
 
-struct Run {
+struct ToolRun {
   int status = -1;
   std::string output;  // standard output and error
 };
 
-Run runTool(const fixtures::TempRoot& root, const std::vector<std::string>& args, int timeoutMs = 60000) {
+ToolRun runTool(const fixtures::TempRoot& root, const std::vector<std::string>& args, int timeoutMs = 60000) {
   static int runs = 0;
   const std::string log = root.file("tool-" + std::to_string(++runs) + ".log");
   fixtures::ChildProcess tool;
   std::vector<std::string> argv = {TELVARIS_SESSION_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   tool.start(argv, {}, log);
-  Run run;
+  ToolRun run;
   if (!tool.waitExit(timeoutMs, &run.status)) tool.stop();
   run.output = fixtures::readFile(log);
   if (WIFEXITED(run.status)) run.status = WEXITSTATUS(run.status);
@@ -73,7 +73,7 @@ TEST(TelvarisSession, RecordsFromTheSimulatorThenTellsExportsAndDrawsTheSession)
                              {"--speed", "4", "--channel", "0=sine:10:300", "--channel", "1=square:2:200",
                               "--framing-error-every", "300"});
   const std::string session = root.file("first.session");
-  const Run recorded = runTool(root, {"record", "--com", "5", "--seconds", "3", session});
+  const ToolRun recorded = runTool(root, {"record", "--com", "5", "--seconds", "3", session});
   ASSERT_EQ(recorded.status, 0) << recorded.output;
   // Progress lines (not a terminal: one a second), then the summary.
   EXPECT_TRUE(std::regex_search(recorded.output, std::regex(R"(\d+\.\d s of 3\.0 s: \d+ packets, [\d.]+ a second, )"
@@ -90,12 +90,12 @@ TEST(TelvarisSession, RecordsFromTheSimulatorThenTellsExportsAndDrawsTheSession)
   EXPECT_EQ(static_cast<uint8_t>(bytes[13]) & 0x80, 0x80);
   EXPECT_EQ(recorded.output.find("telvaris-session:"), std::string::npos) << recorded.output;
 
-  const Run refused = runTool(root, {"record", "--com", "5", "--seconds", "1", session});
+  const ToolRun refused = runTool(root, {"record", "--com", "5", "--seconds", "1", session});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.output.find(session + " exists (--force replaces it)"), std::string::npos) << refused.output;
   EXPECT_EQ(fixtures::readFile(session), bytes) << "a refused recording leaves the file alone";
 
-  const Run told = runTool(root, {"info", session});
+  const ToolRun told = runTool(root, {"info", session});
   ASSERT_EQ(told.status, 0) << told.output;
   const long packets = numberAfter(told.output, "packets:"), errors = numberAfter(told.output, "framing errors:");
   const long skipped = numberAfter(told.output, "skipped bytes:");
@@ -112,7 +112,7 @@ TEST(TelvarisSession, RecordsFromTheSimulatorThenTellsExportsAndDrawsTheSession)
   EXPECT_NE(told.output.find("button marks:   0\n"), std::string::npos) << told.output;
 
   const std::string csv = root.file("first.csv");
-  const Run exported = runTool(root, {"export", session, csv});
+  const ToolRun exported = runTool(root, {"export", session, csv});
   ASSERT_EQ(exported.status, 0) << exported.output;
   EXPECT_NE(exported.output.find("a header and " + std::to_string(packets) + " packets"), std::string::npos)
       << exported.output;
@@ -138,7 +138,7 @@ TEST(TelvarisSession, RecordsFromTheSimulatorThenTellsExportsAndDrawsTheSession)
   EXPECT_LE(high, 813);
 
   const std::string png = root.file("first.png");
-  const Run drawn = runTool(root, {"plot", "--channels", "0,1", "--from", "1", "--to", "2", "--size", "640x360",
+  const ToolRun drawn = runTool(root, {"plot", "--channels", "0,1", "--from", "1", "--to", "2", "--size", "640x360",
                                    session, png});
   ASSERT_EQ(drawn.status, 0) << drawn.output;
   EXPECT_NE(drawn.output.find("drew channels 0,1 from 1.00 s to 2.00 s (256 packets"), std::string::npos)
@@ -183,7 +183,7 @@ TEST(TelvarisSession, CountsMarksAndLinesOfAHandMadeSession) {
 
   // The noise hides packet 0's marker: packet 0 goes, and 1 to 399 decode;
   // packet 400 takes 401 with it; 402 to 511 decode.
-  const Run told = runTool(root, {"info", session});
+  const ToolRun told = runTool(root, {"info", session});
   ASSERT_EQ(told.status, 0) << told.output;
   EXPECT_NE(told.output.find(session + ": 7171 bytes of 14-byte packets (8 channels)"), std::string::npos)
       << told.output;
@@ -211,7 +211,7 @@ TEST(TelvarisSession, CountsMarksAndLinesOfAHandMadeSession) {
 
   // Eight channels by default, the mark drawn in red.
   const std::string png = root.file("crafted.png");
-  const Run drawn = runTool(root, {"plot", session, png});
+  const ToolRun drawn = runTool(root, {"plot", session, png});
   ASSERT_EQ(drawn.status, 0) << drawn.output;
   EXPECT_NE(drawn.output.find("drew channels 0,1,2,3,4,5,6,7 from 0.00 s to 1.99 s (509 packets, 1 button marks)"),
             std::string::npos)
@@ -263,7 +263,7 @@ TEST(TelvarisSession, BadInputGetsOneLineAndAnExitStatus) {
        "telvaris-session: no connection to tcp 127.0.0.1:" + std::to_string(closed) + " (Serial Port Failure)"},
   };
   for (const Case& c : cases) {
-    const Run run = runTool(root, c.args);
+    const ToolRun run = runTool(root, c.args);
     EXPECT_EQ(run.status, c.status) << run.output;
     // One line of error, the last thing written.
     const size_t at = run.output.find("telvaris-session: ");
@@ -275,7 +275,7 @@ TEST(TelvarisSession, BadInputGetsOneLineAndAnExitStatus) {
   EXPECT_FALSE(fixtures::pathExists(root.file("x.png")));
 
   for (const std::string command : {"record", "info", "export", "plot"}) {
-    const Run help = runTool(root, {command, "--help"});
+    const ToolRun help = runTool(root, {command, "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.output.rfind("usage: telvaris-session " + command, 0), 0u) << help.output;
   }
