@@ -1,5 +1,6 @@
 #include "plot.h"
 
+#include <QtCore/QMessageLogger>
 #include <QtGui/QColor>
 #include <QtGui/QFont>
 #include <QtGui/QGuiApplication>
@@ -74,6 +75,12 @@ void drawTrace(QPainter& p, const std::vector<int32_t>& v, const QRectF& band, c
   }
 }
 
+// Qt's notes about the offscreen platform (no runtime folder, no window
+// manager) mean nothing to someone drawing a picture; its errors still show.
+void quietQtNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
 }  // namespace
 
 bool renderPlot(const PlotData& data, int width, int height, const std::string& path, std::string& error) {
@@ -81,6 +88,7 @@ bool renderPlot(const PlotData& data, int width, int height, const std::string& 
   // window and needs no display.
   std::unique_ptr<QGuiApplication> app;
   if (!QGuiApplication::instance()) {
+    qInstallMessageHandler(quietQtNotes);
     static int argc = 3;
     static char name[] = "telvaris-session", option[] = "-platform", platform[] = "offscreen";
     static char* argv[] = {name, option, platform, nullptr};
