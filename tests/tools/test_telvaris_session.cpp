@@ -18,6 +18,7 @@
 
 #include "fixtures/child_process.h"
 #include "fixtures/dsu_simulator.h"
+#include "fixtures/mosquitto_broker.h"
 #include "fixtures/temp_root.h"
 
 namespace {
@@ -226,6 +227,36 @@ TEST(TelvarisSession, RecordsFromTheSimulatorThenTellsExportsAndDrawsTheSession)
   }
   EXPECT_GT(checked, 400);
   EXPECT_LE(misplaced, checked / 50) << misplaced << " of " << checked << " columns";
+}
+
+// The relay service's road through a real broker: its start and stop
+// messages carry the words given, and what streams in is recorded.
+TEST(TelvarisSession, RecordsOverTheRelayRoad) {
+  fixtures::TempRoot root;
+  fixtures::MosquittoBroker broker;
+  fixtures::DsuSimulator dsu(DSU_SIM_PATH, broker, "lab/relay", "lab/stream", {"--channel", "0=square:2:200"});
+  const std::string session = root.file("relay.session");
+  const ToolRun recorded =
+      runTool(root, {"record", "--relay", broker.uri(), "--publish", "lab/relay", "--subscribe", "lab/stream", "--user",
+                     "ann", "--words", "site,eeg,7", "--seconds", "2", session});
+  ASSERT_EQ(recorded.status, 0) << recorded.output << dsu.output();
+  EXPECT_NE(recorded.output.find("recording 2.0 s from relay " + broker.uri() + " into "), std::string::npos) << recorded.output;
+  // A session opens with a stop (the unit may still be streaming), then
+  // starts it, and stops it at the end.
+  const std::string messages = "stop/site/eeg/ann/7start/site/eeg/ann/7stop/site/eeg/ann/7";
+  ASSERT_TRUE(dsu.waitForReceived(messages.size())) << dsu.received();
+  EXPECT_EQ(dsu.received(), messages);
+  const ToolRun told = runTool(root, {"info", session});
+  ASSERT_EQ(told.status, 0) << told.output;
+  const long packets = numberAfter(told.output, "packets:");
+  EXPECT_GT(packets, 400) << told.output;  // two seconds at 256 a second
+  EXPECT_EQ(numberAfter(told.output, "skipped bytes:"), 0) << told.output;
+  std::string header;
+  const ToolRun exported = runTool(root, {"export", session, root.file("relay.csv")});
+  ASSERT_EQ(exported.status, 0) << exported.output;
+  const auto rows = csvRows(fixtures::readFile(root.file("relay.csv")), header);
+  ASSERT_EQ(static_cast<long>(rows.size()), packets);
+  EXPECT_TRUE(rows[0][3] == 312 || rows[0][3] == 712) << rows[0][3];
 }
 
 // Packets as the unit frames them: counter byte, auxiliary byte, then the

@@ -40,6 +40,11 @@ const char* const kRecord =
     "    --subscribe TOPIC where the packets come from\n"
     "    --user ID         the user id and client identifier (default\n"
     "                      telvaris-session-<process id>)\n"
+    "  --relay URI         the relay service's broker, tcp://HOST[:PORT], with\n"
+    "                      --publish, --subscribe and --user as for --mqtt, and\n"
+    "    --words A,B,C     the words of its messages: start/A/B/USER/C, then\n"
+    "                      stop/A/B/USER/C (default: empty words)\n"
+    "    --monitor         monitor/A/B/USER/C instead of start/...\n"
     "\n"
     "Options:\n"
     "  --seconds S         how long to record, from the first packet (0.1 to 600000)\n"
@@ -197,6 +202,10 @@ std::string parseCommandLine(int argc, const char* const* argv, Options& o) {
       o.force = true;
       continue;
     }
+    if (record && arg == "--monitor") {
+      o.monitor = true;
+      continue;
+    }
     if (i + 1 >= argc) return arg + " needs a value";
     const std::string value = argv[++i];
     const std::string bad = arg + " does not take '" + value + "'";
@@ -206,11 +215,11 @@ std::string parseCommandLine(int argc, const char* const* argv, Options& o) {
     } else if (arg == "--rate" && !record) {
       if (!toInt(value, 1, 100000, o.rate)) return bad + " (1 to 100000 packets a second)";
     } else if (record && arg == "--com") {
-      if (o.road != Road::kNone) return "give one road: --com, --tcp or --mqtt";
+      if (o.road != Road::kNone) return "give one road: --com, --tcp, --mqtt or --relay";
       if (!toInt(value, 1, 256, o.com)) return bad + " (a COM number, 1 to 256)";
       o.road = Road::kSerial;
     } else if (record && arg == "--tcp") {
-      if (o.road != Road::kNone) return "give one road: --com, --tcp or --mqtt";
+      if (o.road != Road::kNone) return "give one road: --com, --tcp, --mqtt or --relay";
       const size_t colon = value.rfind(':');
       if (colon != std::string::npos) o.tcpHost = value.substr(0, colon);
       // The library keeps 15 characters of address: a dotted IPv4 address.
@@ -218,10 +227,17 @@ std::string parseCommandLine(int argc, const char* const* argv, Options& o) {
           o.tcpHost.empty() || o.tcpHost.size() > 15)
         return bad + " ([HOST:]PORT, HOST an IPv4 address)";
       o.road = Road::kTcp;
-    } else if (record && arg == "--mqtt") {
-      if (o.road != Road::kNone) return "give one road: --com, --tcp or --mqtt";
+    } else if (record && (arg == "--mqtt" || arg == "--relay")) {
+      if (o.road != Road::kNone) return "give one road: --com, --tcp, --mqtt or --relay";
       if (!splitBrokerUri(value, o.brokerAddress, o.brokerPort)) return bad + " (tcp://HOST[:PORT])";
-      o.road = Road::kMqtt;
+      o.road = arg == "--mqtt" ? Road::kMqtt : Road::kRelay;
+    } else if (record && arg == "--words") {
+      const size_t a = value.find(','), b = a == std::string::npos ? a : value.find(',', a + 1);
+      if (b == std::string::npos || value.find(',', b + 1) != std::string::npos || value.find('/') != std::string::npos)
+        return bad + " (three words without '/', as A,B,C)";
+      o.words[0] = value.substr(0, a);
+      o.words[1] = value.substr(a + 1, b - a - 1);
+      o.words[2] = value.substr(b + 1);
     } else if (record && arg == "--publish") {
       o.publishTopic = value;
     } else if (record && arg == "--subscribe") {
@@ -259,9 +275,12 @@ std::string parseCommandLine(int argc, const char* const* argv, Options& o) {
                                             : "one session file";
   if (o.files.size() != wanted) return o.command + " takes " + names;
   if (record) {
-    if (o.road == Road::kNone) return "record needs a road: --com N, --tcp [HOST:]PORT or --mqtt URI";
-    if (o.road == Road::kMqtt && (o.publishTopic.empty() || o.subscribeTopic.empty()))
-      return "--mqtt needs --publish TOPIC and --subscribe TOPIC";
+    if (o.road == Road::kNone) return "record needs a road: --com N, --tcp [HOST:]PORT, --mqtt URI or --relay URI";
+    const bool broker = o.road == Road::kMqtt || o.road == Road::kRelay;
+    if (broker && (o.publishTopic.empty() || o.subscribeTopic.empty()))
+      return std::string(o.road == Road::kMqtt ? "--mqtt" : "--relay") + " needs --publish TOPIC and --subscribe TOPIC";
+    if (o.road != Road::kRelay && (o.monitor || !(o.words[0] + o.words[1] + o.words[2]).empty()))
+      return "--words and --monitor go with --relay";
     if (!sawSeconds) return "record needs --seconds S";
   }
   if (plot) {

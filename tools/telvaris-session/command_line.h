@@ -8,7 +8,7 @@
 
 namespace session_tool {
 
-enum class Road { kNone, kSerial, kTcp, kMqtt };
+enum class Road { kNone, kSerial, kTcp, kMqtt, kRelay };
 
 struct Options {
   std::string command;  // "record", "info", "export", "plot", or empty for the overview
@@ -22,6 +22,8 @@ struct Options {
   std::string brokerAddress;  // tcp://host, the URI without its port
   int brokerPort = 1883;
   std::string publishTopic, subscribeTopic, user;
+  std::string words[3];  // relay: the first, second and last word of its start and stop messages
+  bool monitor = false;  // relay: "monitor/..." instead of "start/..."
   double seconds = 0;
   int minutes = 0;  // storage; 0: from the recording time
   double waitSeconds = 40;

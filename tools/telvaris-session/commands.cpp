@@ -129,6 +129,7 @@ std::string roadName(const Options& o) {
     case Road::kSerial: return format("COM%d", o.com);
     case Road::kTcp: return format("tcp %s:%d", o.tcpHost.c_str(), o.tcpPort);
     case Road::kMqtt: return format("mqtt %s:%d", o.brokerAddress.c_str(), o.brokerPort);
+    case Road::kRelay: return format("relay %s:%d", o.brokerAddress.c_str(), o.brokerPort);
     default: return "?";
   }
 }
@@ -199,6 +200,13 @@ int record(const Options& o, TelvarisLibrary& t) {
       mode = t.SetDataTransferMode(TLV_ROAD_MQTT, o.brokerAddress.c_str(), o.brokerPort, user.c_str(),
                                    o.publishTopic.c_str(), o.subscribeTopic.c_str(), "", "", "");
       break;
+    case Road::kRelay:
+      // Monitor (4) is the relay road (3) with another start message.
+      wanted = TLV_ROAD_RELAY;
+      mode = t.SetDataTransferMode(o.monitor ? TLV_ROAD_RELAY_MONITOR : TLV_ROAD_RELAY, o.brokerAddress.c_str(),
+                                   o.brokerPort, user.c_str(), o.publishTopic.c_str(), o.subscribeTopic.c_str(),
+                                   o.words[0].c_str(), o.words[1].c_str(), o.words[2].c_str());
+      break;
     default:
       break;
   }
@@ -247,7 +255,7 @@ int record(const Options& o, TelvarisLibrary& t) {
     const double waited = secondsSince(asked);
     if (waited >= o.waitSeconds) {
       line.done();
-      if (o.road == Road::kMqtt && status == TLV_DSU_WAITING_FOR_DSU)
+      if ((o.road == Road::kMqtt || o.road == Road::kRelay) && status == TLV_DSU_WAITING_FOR_DSU)
         return giveUp(format("no connection to the broker %s:%d within %.0f s%s", o.brokerAddress.c_str(),
                              o.brokerPort, o.waitSeconds, o.logPath.empty() ? " (--log FILE tells why)" : ""));
       return giveUp(format("no data from the DSU on %s within %.0f s (%s)", roadName(o).c_str(), o.waitSeconds,
