@@ -4,7 +4,7 @@
 # It starts everything on this machine, private to this run: a mosquitto
 # broker on a free loopback port (its own configuration, never the
 # system's service), the relay service stand-in, the DSU simulator on a
-# pseudo-terminal (channel 0 carries 10 Hz bursts, five seconds on, five
+# pseudo-terminal (channel 0 carries 10 Hz bursts, ten seconds on, ten
 # off), and the main-application stand-in, which acquires that stream
 # through libtelvaris, filters channel 0 to the alpha band (8-12 Hz) with
 # the library's band-pass, and publishes a reward whenever the band's
@@ -364,9 +364,9 @@ launch relay-service "$work/relay.log" "$bin/relay-service" --broker "tcp://127.
 wait_until 100 grep -q "Sending SUBACK to relay-service" "$work/mosquitto.log" ||
   fail "the relay service stand-in did not subscribe" "$work/relay.log"
 # The unit: a pseudo-terminal linked as COM$com of this run's root. Channel
-# 0 carries 10 Hz (alpha) bursts of amplitude $burst_amplitude: five seconds on,
-# five off.
-launch dsu-sim "$work/dsu.log" "$bin/dsu-sim" --com "$com" --channel "0=burst:10:$burst_amplitude:5"
+# 0 carries 10 Hz (alpha) bursts of amplitude $burst_amplitude: ten seconds on,
+# ten off: the overlay fades, a step a decision, from clear to nearly dark.
+launch dsu-sim "$work/dsu.log" "$bin/dsu-sim" --com "$com" --channel "0=burst:10:$burst_amplitude:10"
 wait_until 100 grep -q "ready on COM$com" "$work/dsu.log" || fail "the DSU simulator did not start" "$work/dsu.log"
 # Ten decisions a second from the alpha band's amplitude of channel 0 (its
 # root mean square over half a second): a reward from $threshold up, else an
