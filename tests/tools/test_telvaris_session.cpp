@@ -4,8 +4,8 @@
 // marks and CSV lines follow from the decoding rules; and bad input.
 #include <sys/wait.h>
 
-#include <QtGui/QImage>
 #include <gtest/gtest.h>
+#include <QtGui/QImage>
 
 #include <algorithm>
 #include <cmath>
@@ -115,14 +115,15 @@ const std::string kCsvHeader =
 TEST(TelvarisSession, RecordsFromTheSimulatorThenTellsExportsAndDrawsTheSession) {
   fixtures::TempRoot root;
   // Every 300th packet loses its frame marker.
-  fixtures::DsuSimulator dsu(DSU_SIM_PATH, 5,
-                             {"--channel", "0=sine:10:300", "--channel", "1=square:2:200", "--framing-error-every", "300"});
+  fixtures::DsuSimulator dsu(
+      DSU_SIM_PATH, 5, {"--channel", "0=sine:10:300", "--channel", "1=square:2:200", "--framing-error-every", "300"});
   const std::string session = root.file("first.session");
   const ToolRun recorded = runTool(root, {"record", "--com", "5", "--seconds", "10", session});
   ASSERT_EQ(recorded.status, 0) << recorded.output;
   // Progress lines (not a terminal: one a second), then the summary.
-  EXPECT_TRUE(std::regex_search(recorded.output, std::regex(R"(\d+\.\d s of 10\.0 s: \d+ packets, 2[45]\d\.\d a second, )"
-                                                            R"(\d+ framing errors, System OK)")))
+  EXPECT_TRUE(
+      std::regex_search(recorded.output, std::regex(R"(\d+\.\d s of 10\.0 s: \d+ packets, 2[45]\d\.\d a second, )"
+                                                    R"(\d+ framing errors, System OK)")))
       << recorded.output;
   EXPECT_NE(recorded.output.find("recording 10.0 s from COM5 into " + session), std::string::npos) << recorded.output;
   const long livePackets = numberAfter(recorded.output, "from COM5: ");
@@ -187,8 +188,8 @@ TEST(TelvarisSession, RecordsFromTheSimulatorThenTellsExportsAndDrawsTheSession)
   EXPECT_LE(high, 813);
 
   const std::string png = root.file("first.png");
-  const ToolRun drawn = runTool(root, {"plot", "--channels", "0,1", "--from", "1", "--to", "2", "--size", "640x360",
-                                   session, png});
+  const ToolRun drawn =
+      runTool(root, {"plot", "--channels", "0,1", "--from", "1", "--to", "2", "--size", "640x360", session, png});
   ASSERT_EQ(drawn.status, 0) << drawn.output;
   EXPECT_NE(drawn.output.find("drew channels 0,1 from 1.00 s to 2.00 s (256 packets"), std::string::npos)
       << drawn.output;
@@ -240,7 +241,8 @@ TEST(TelvarisSession, RecordsOverTheRelayRoad) {
       runTool(root, {"record", "--relay", broker.uri(), "--publish", "lab/relay", "--subscribe", "lab/stream", "--user",
                      "ann", "--words", "site,eeg,7", "--seconds", "2", session});
   ASSERT_EQ(recorded.status, 0) << recorded.output << dsu.output();
-  EXPECT_NE(recorded.output.find("recording 2.0 s from relay " + broker.uri() + " into "), std::string::npos) << recorded.output;
+  EXPECT_NE(recorded.output.find("recording 2.0 s from relay " + broker.uri() + " into "), std::string::npos)
+      << recorded.output;
   // A session opens with a stop (the unit may still be streaming), then
   // starts it, and stops it at the end.
   const std::string messages = "stop/site/eeg/ann/7start/site/eeg/ann/7stop/site/eeg/ann/7";
@@ -346,20 +348,26 @@ TEST(TelvarisSession, BadInputGetsOneLineAndAnExitStatus) {
   const std::vector<Case> cases = {
       {{}, 2, "telvaris-session: no command given (record, info, export or plot; --help tells more)"},
       {{"replay", session}, 2, "telvaris-session: unknown command 'replay'"},
-      {{"info", root.file("missing.session")}, 1,
+      {{"info", root.file("missing.session")},
+       1,
        "telvaris-session: cannot read " + root.file("missing.session") + ": No such file or directory"},
       {{"info", root.path()}, 1, "telvaris-session: " + root.path() + " is a folder, not a session file"},
       {{"info", "--length", "13", session}, 2, "telvaris-session: unknown packet length '13' (5, 8, 11, 14 or 50)"},
-      {{"export", session, root.file("no/such/folder.csv")}, 1,
+      {{"export", session, root.file("no/such/folder.csv")},
+       1,
        "telvaris-session: cannot write " + root.file("no/such/folder.csv")},
-      {{"plot", "--channels", "8", session, root.file("x.png")}, 2,
+      {{"plot", "--channels", "8", session, root.file("x.png")},
+       2,
        "telvaris-session: channel 8 is not in 14-byte packets (channels 0-7)"},
-      {{"plot", "--from", "5", session, root.file("x.png")}, 1,
+      {{"plot", "--from", "5", session, root.file("x.png")},
+       1,
        "telvaris-session: --from 5 lies past the end of the recording (2.0 s)"},
       {{"record", "--seconds", "1", root.file("y.session")}, 2, "telvaris-session: record needs a road"},
-      {{"record", "--mqtt", "tcp://127.0.0.1", "--seconds", "1", root.file("y.session")}, 2,
+      {{"record", "--mqtt", "tcp://127.0.0.1", "--seconds", "1", root.file("y.session")},
+       2,
        "telvaris-session: --mqtt needs --publish TOPIC and --subscribe TOPIC"},
-      {{"record", "--tcp", std::to_string(closed), "--seconds", "1", root.file("y.session")}, 1,
+      {{"record", "--tcp", std::to_string(closed), "--seconds", "1", root.file("y.session")},
+       1,
        "telvaris-session: no connection to tcp 127.0.0.1:" + std::to_string(closed) + " (Serial Port Failure)"},
   };
   for (const Case& c : cases) {

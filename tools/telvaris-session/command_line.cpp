@@ -135,12 +135,18 @@ bool splitBrokerUri(const std::string& uri, std::string& address, int& port) {
 
 int channelsCarried(int length) {
   switch (length) {
-    case 5: return 2;
-    case 8: return 4;
-    case 11: return 6;
-    case 14: return 8;
-    case 50: return 32;
-    default: return 0;
+    case 5:
+      return 2;
+    case 8:
+      return 4;
+    case 11:
+      return 6;
+    case 14:
+      return 8;
+    case 50:
+      return 32;
+    default:
+      return 0;
   }
 }
 
@@ -223,8 +229,8 @@ std::string parseCommandLine(int argc, const char* const* argv, Options& o) {
       const size_t colon = value.rfind(':');
       if (colon != std::string::npos) o.tcpHost = value.substr(0, colon);
       // The library keeps 15 characters of address: a dotted IPv4 address.
-      if (!toInt(value.substr(colon == std::string::npos ? 0 : colon + 1), 1, 65535, o.tcpPort) ||
-          o.tcpHost.empty() || o.tcpHost.size() > 15)
+      if (!toInt(value.substr(colon == std::string::npos ? 0 : colon + 1), 1, 65535, o.tcpPort) || o.tcpHost.empty() ||
+          o.tcpHost.size() > 15)
         return bad + " ([HOST:]PORT, HOST an IPv4 address)";
       o.road = Road::kTcp;
     } else if (record && (arg == "--mqtt" || arg == "--relay")) {
@@ -288,8 +294,8 @@ std::string parseCommandLine(int argc, const char* const* argv, Options& o) {
     const int carried = channelsCarried(o.length);
     for (int c : o.channels) {
       if (c >= carried)
-        return "channel " + std::to_string(c) + " is not in " + std::to_string(o.length) + "-byte packets (channels 0-" +
-               std::to_string(carried - 1) + ")";
+        return "channel " + std::to_string(c) + " is not in " + std::to_string(o.length) +
+               "-byte packets (channels 0-" + std::to_string(carried - 1) + ")";
     }
   }
   return "";

@@ -126,11 +126,16 @@ bool loadSession(TelvarisLibrary& t, const Options& o, const std::string& path, 
 
 std::string roadName(const Options& o) {
   switch (o.road) {
-    case Road::kSerial: return format("COM%d", o.com);
-    case Road::kTcp: return format("tcp %s:%d", o.tcpHost.c_str(), o.tcpPort);
-    case Road::kMqtt: return format("mqtt %s:%d", o.brokerAddress.c_str(), o.brokerPort);
-    case Road::kRelay: return format("relay %s:%d", o.brokerAddress.c_str(), o.brokerPort);
-    default: return "?";
+    case Road::kSerial:
+      return format("COM%d", o.com);
+    case Road::kTcp:
+      return format("tcp %s:%d", o.tcpHost.c_str(), o.tcpPort);
+    case Road::kMqtt:
+      return format("mqtt %s:%d", o.brokerAddress.c_str(), o.brokerPort);
+    case Road::kRelay:
+      return format("relay %s:%d", o.brokerAddress.c_str(), o.brokerPort);
+    default:
+      return "?";
   }
 }
 
@@ -238,15 +243,15 @@ int record(const Options& o, TelvarisLibrary& t) {
     }
     if (status == TLV_DSU_SERIAL_PORT_FAILURE) {
       line.done();
-      return giveUp(o.road == Road::kSerial
-                        ? format("no DSU answered on COM%d or any other port present (%s)", o.com,
-                                 tlvDsuStatusName(status))
-                        : format("no connection to %s (%s)", roadName(o).c_str(), tlvDsuStatusName(status)));
+      return giveUp(
+          o.road == Road::kSerial
+              ? format("no DSU answered on COM%d or any other port present (%s)", o.com, tlvDsuStatusName(status))
+              : format("no connection to %s (%s)", roadName(o).c_str(), tlvDsuStatusName(status)));
     }
     if (status == TLV_DSU_ALLOCATION_FAILURE) {
       line.done();
-      return giveUp(format("not enough memory for %d minutes (%s): try fewer --minutes", minutes,
-                           tlvDsuStatusName(status)));
+      return giveUp(
+          format("not enough memory for %d minutes (%s): try fewer --minutes", minutes, tlvDsuStatusName(status)));
     }
     if (status == TLV_DSU_CLOSEDOWN_COMPLETE) {
       line.done();
@@ -256,8 +261,8 @@ int record(const Options& o, TelvarisLibrary& t) {
     if (waited >= o.waitSeconds) {
       line.done();
       if ((o.road == Road::kMqtt || o.road == Road::kRelay) && status == TLV_DSU_WAITING_FOR_DSU)
-        return giveUp(format("no connection to the broker %s:%d within %.0f s%s", o.brokerAddress.c_str(),
-                             o.brokerPort, o.waitSeconds, o.logPath.empty() ? " (--log FILE tells why)" : ""));
+        return giveUp(format("no connection to the broker %s:%d within %.0f s%s", o.brokerAddress.c_str(), o.brokerPort,
+                             o.waitSeconds, o.logPath.empty() ? " (--log FILE tells why)" : ""));
       return giveUp(format("no data from the DSU on %s within %.0f s (%s)", roadName(o).c_str(), o.waitSeconds,
                            tlvDsuStatusName(status)));
     }
@@ -433,9 +438,9 @@ int plot(const Options& o, TelvarisLibrary& t) {
   const double end = data.startSeconds + static_cast<double>(data.samples[0].size()) / o.rate;
   std::string list;
   for (int c : data.channels) list += (list.empty() ? "" : ",") + std::to_string(c);
-  data.title = format("%s  channels %s  %.2f s to %.2f s  (%zu packets, %d a second)",
-                      fs::path(path).filename().c_str(), list.c_str(), data.startSeconds, end,
-                      data.samples[0].size(), o.rate);
+  data.title =
+      format("%s  channels %s  %.2f s to %.2f s  (%zu packets, %d a second)", fs::path(path).filename().c_str(),
+             list.c_str(), data.startSeconds, end, data.samples[0].size(), o.rate);
   std::string error;
   if (!renderPlot(data, o.width, o.height, png, error)) return fail(error);
   std::printf("drew channels %s from %.2f s to %.2f s (%zu packets, %zu button marks) into %s, %dx%d\n", list.c_str(),

@@ -16,9 +16,8 @@
 namespace session_tool {
 namespace {
 
-const QColor kTraceColours[] = {QColor(31, 84, 160),  QColor(196, 78, 18),  QColor(38, 128, 56),
-                                QColor(150, 40, 130), QColor(20, 120, 130), QColor(140, 100, 20),
-                                QColor(90, 90, 90),   QColor(170, 30, 60)};
+const QColor kTraceColours[] = {QColor(31, 84, 160),  QColor(196, 78, 18),  QColor(38, 128, 56), QColor(150, 40, 130),
+                                QColor(20, 120, 130), QColor(140, 100, 20), QColor(90, 90, 90),  QColor(170, 30, 60)};
 
 // A step of 1, 2 or 5 times a power of ten that puts ticks at least
 // `minGap` pixels apart.
@@ -66,8 +65,10 @@ void drawTrace(QPainter& p, const std::vector<int32_t>& v, const QRectF& band, c
   double lastY = y(v[0]);
   for (int c = 0; c < columns; ++c) {
     const size_t from = static_cast<size_t>(static_cast<double>(c) * static_cast<double>(n) / width);
-    const size_t to = std::max(from + 1, static_cast<size_t>(static_cast<double>(c + 1) * static_cast<double>(n) / width));
-    const auto [a, b] = std::minmax_element(v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(std::min(to, n)));
+    const size_t to =
+        std::max(from + 1, static_cast<size_t>(static_cast<double>(c + 1) * static_cast<double>(n) / width));
+    const auto [a, b] =
+        std::minmax_element(v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(std::min(to, n)));
     const double x = band.left() + c + 0.5;
     const double top = std::min(y(*b), lastY), bottom = std::max(y(*a), lastY);
     p.drawLine(QPointF(x, top), QPointF(x, bottom));

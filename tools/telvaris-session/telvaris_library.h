@@ -10,11 +10,11 @@
 
 namespace session_tool {
 
-#define TLV_SESSION_EXPORTS(X)                                                                                    \
-  X(SetDebugMode) X(SetDataTransferMode) X(SetComPorts) X(SetDSUPacketLength) X(SetRecordingLength) X(ActiveComPort) \
-  X(InitialiseDSU) X(TerminateDSU) X(GetSystemStatus) X(PacketsInBuffer) X(PositioningErrors) X(TotalBytesRead)  \
-  X(GetP3Data) X(SetPacketNumber) X(LoadSession) X(CleanUpLoadedSession) X(ExportToCSV)                         \
-  X(terminateMQTTConnection)
+#define TLV_SESSION_EXPORTS(X)                                                                                        \
+  X(SetDebugMode)                                                                                                     \
+  X(SetDataTransferMode) X(SetComPorts) X(SetDSUPacketLength) X(SetRecordingLength) X(ActiveComPort) X(InitialiseDSU) \
+      X(TerminateDSU) X(GetSystemStatus) X(PacketsInBuffer) X(PositioningErrors) X(TotalBytesRead) X(GetP3Data)       \
+          X(SetPacketNumber) X(LoadSession) X(CleanUpLoadedSession) X(ExportToCSV) X(terminateMQTTConnection)
 
 struct TelvarisLibrary {
 #define TLV_SESSION_POINTER(name) decltype(&::name) name = nullptr;
@@ -30,11 +30,11 @@ struct TelvarisLibrary {
     }
     // The read thread may outlive an early exit: the library stays.
     lib_.keepLoaded();
-#define TLV_SESSION_BIND(name)                                            \
-  name = lib_.function<decltype(&::name)>(#name);                         \
-  if (!name) {                                                            \
-    error = path + " has no export " #name " (an older library?)";        \
-    return false;                                                         \
+#define TLV_SESSION_BIND(name)                                     \
+  name = lib_.function<decltype(&::name)>(#name);                  \
+  if (!name) {                                                     \
+    error = path + " has no export " #name " (an older library?)"; \
+    return false;                                                  \
   }
     TLV_SESSION_EXPORTS(TLV_SESSION_BIND)
 #undef TLV_SESSION_BIND
