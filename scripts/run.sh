@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# The main job: lumidropRemote following a synthetic training session.
+# The main job: lumidropRemote following a training session, the whole loop.
 #
-# With no broker of your own it starts everything on this machine, private
-# to this run: a mosquitto broker on a free loopback port (its own
-# configuration, never the system's service), the relay service stand-in,
-# and the main-application stand-in publishing a session's decisions
-# through libtelvaris; then lumidropRemote subscribed at that broker, so
-# the overlay fades within seconds. Without a display it runs on a private
-# X server (Xvfb, with openbox), with a picture behind the overlay, and
-# saves screenshots as the overlay fades. Ctrl+C ends it all.
+# It starts everything on this machine, private to this run: a mosquitto
+# broker on a free loopback port (its own configuration, never the
+# system's service), the relay service stand-in, the DSU simulator on a
+# pseudo-terminal (channel 0 carries 10 Hz bursts, ten seconds on, ten
+# off), and the main-application stand-in, which acquires that stream
+# through libtelvaris, filters channel 0 to the alpha band (8-12 Hz) with
+# the library's band-pass, and publishes a reward whenever the band's
+# amplitude reaches its threshold, else an inhibit (tlAPISetFeedbackStatus,
+# MQTT mode); then lumidropRemote subscribed at that broker, whose overlay
+# clears and darkens in turn with the bursts. Without a display it runs on
+# a private X server (Xvfb, with openbox), with a picture behind the
+# overlay, and saves screenshots as the overlay fades. Ctrl+C ends it all.
 #
 # The first run installs what is missing and builds build-release/ (two to
 # three minutes on two cores); later runs start within seconds.
@@ -105,7 +109,7 @@ if [[ -z "$bin" ]]; then
   bin="$top/build-release/bin"
 fi
 bin="$(cd "$bin" && pwd)"
-for program in lumidropRemote libtelvaris.so relay-service session-standin; do
+for program in lumidropRemote libtelvaris.so relay-service dsu-sim session-standin; do
   [[ -e "$bin/$program" ]] || { echo "run.sh: $bin/$program is missing" >&2; exit 1; }
 done
 
@@ -172,6 +176,19 @@ rewards() { grep -c -- '^relay-service: reward -> ' "$work/relay.log" 2>/dev/nul
 # The overlay's opacities (alpha of 255) as lumidropRemote reports them.
 alphas() { sed -n 's/^\[overlay\] alpha \([0-9]*\)$/\1/p' "$work/lumidrop.log" 2>/dev/null || true; }
 last_alpha() { alphas | tail -n 1; }
+# Packets the session stand-in acquired from the DSU simulator, and its own
+# count of decisions: its last report ("P packets, D decisions, R rewards")
+# or its closing line ("ended after D decisions (R rewards) made from P
+# packets acquired on COMn").
+acquired() {
+  sed -n -e 's/^session-standin: \([0-9]*\) packets, .*/\1/p' \
+    -e 's/.* made from \([0-9]*\) packets acquired .*/\1/p' "$work/standin.log" 2>/dev/null | tail -n 1
+}
+decided() {
+  sed -n -e 's/^session-standin: [0-9]* packets, \([0-9]*\) decisions, \([0-9]*\) rewards.*/\1 \2/p' \
+    -e 's/^session-standin: ended after \([0-9]*\) decisions (\([0-9]*\) rewards).*/\1 \2/p' \
+    "$work/standin.log" 2>/dev/null | tail -n 1
+}
 
 elapsed=0
 shot=0
@@ -180,8 +197,8 @@ status_shown=0
 status_line() {
   local a
   a="$(last_alpha)"
-  printf '%3d s: %s decisions relayed, overlay alpha %s of 255, %d screenshots' "$elapsed" "$(decisions)" \
-    "${a:--}" "$shot"
+  printf '%3d s: %s packets acquired, %s decisions relayed, overlay alpha %s of 255, %d screenshots' "$elapsed" \
+    "$(p=$(acquired); echo "${p:-0}")" "$(decisions)" "${a:--}" "$shot"
 }
 show_status() {
   if [[ $verbose -eq 1 ]]; then return; fi
@@ -207,7 +224,12 @@ summary() {
   n_dec=$(decisions)
   n_rew=$(rewards)
   echo "run.sh: summary"
-  echo "  ran ${elapsed} s: mosquitto on ${port:+tcp://127.0.0.1:$port}, relay-service, session-standin and lumidropRemote${DISPLAY:+ on $DISPLAY}"
+  echo "  ran ${elapsed} s: mosquitto on ${port:+tcp://127.0.0.1:$port}, relay-service, dsu-sim, session-standin and lumidropRemote${DISPLAY:+ on $DISPLAY}"
+  local made n_made n_made_rew
+  made="$(decided)"
+  read -r n_made n_made_rew <<<"${made:-0 0}"
+  echo "  packets acquired by session-standin from dsu-sim on COM$com (through libtelvaris): $(p=$(acquired); echo "${p:-0}")"
+  echo "  decisions made from them (alpha band of channel 0 against $threshold): $n_made ($n_made_rew rewards, $((n_made - n_made_rew)) inhibits)"
   echo "  decisions relayed to lumidropRemote: $n_dec ($n_rew rewards, $((n_dec - n_rew)) inhibits)"
   if [[ $count -gt 0 ]]; then
     echo "  overlay opacity: $count changes, alpha $a_min to $a_max of 255; at the end $(last_alpha) (cleared on closing down)"
@@ -333,16 +355,24 @@ say "private broker on tcp://127.0.0.1:$port"
 
 # ------------------------------------------------ relay and session stand-ins
 publish_topic="telvaris/demo/publish"
+com=7
+burst_amplitude=200
+threshold=50
 feedback_topic="/pelorvantis/$email/feedback"
 launch relay-service "$work/relay.log" "$bin/relay-service" --broker "tcp://127.0.0.1:$port" --email "$email" \
   --listen "$publish_topic"
 wait_until 100 grep -q "Sending SUBACK to relay-service" "$work/mosquitto.log" ||
   fail "the relay service stand-in did not subscribe" "$work/relay.log"
-# Ten decisions a second whose share of rewards goes from 10 % to 90 % and
-# back over a minute: the overlay darkens for some fifteen seconds, then
-# clears.
+# The unit: a pseudo-terminal linked as COM$com of this run's root. Channel
+# 0 carries 10 Hz (alpha) bursts of amplitude $burst_amplitude: ten seconds on,
+# ten off: the overlay fades, a step a decision, from clear to nearly dark.
+launch dsu-sim "$work/dsu.log" "$bin/dsu-sim" --com "$com" --channel "0=burst:10:$burst_amplitude:10"
+wait_until 100 grep -q "ready on COM$com" "$work/dsu.log" || fail "the DSU simulator did not start" "$work/dsu.log"
+# Ten decisions a second from the alpha band's amplitude of channel 0 (its
+# root mean square over half a second): a reward from $threshold up, else an
+# inhibit. The overlay clears during a burst and darkens between them.
 launch session-standin "$work/standin.log" "$bin/session-standin" --port "$port" --topic "$publish_topic" \
-  --period 100 --cycle 60
+  --period 100 --com "$com" --channel 0 --band 8-12 --threshold "$threshold"
 
 # ------------------------------------------------------------ lumidropRemote
 home="$work/home"

@@ -330,6 +330,8 @@ int32_t getEpoch(int32_t channel, int32_t* values, int32_t epochs, int32_t seque
   return TLV_EPOCH_OK;
 }
 
+int32_t positioningErrors() { return sessionState().tally.positioningErrors.load(std::memory_order_relaxed); }
+
 }  // namespace dsu
 
 // ---- exports ------------------------------------------------------------
@@ -354,5 +356,7 @@ TLV_API int32_t TLV_CALL GetEpoch(int32_t /*reserved*/, int32_t channel, int32_t
                                   int32_t sequential, int32_t raw) {
   return dsu::getEpoch(channel, values, epochs, sequential, raw);
 }
+
+TLV_API int32_t TLV_CALL PositioningErrors(int32_t /*reserved*/) { return dsu::positioningErrors(); }
 
 }  // extern "C"

@@ -25,6 +25,8 @@ int32_t loadSession(const char* path);
 int32_t cleanUpLoadedSession();
 int32_t exportToCsv(const char* sessionPath, const char* csvPath);
 int32_t getEpoch(int32_t channel, int32_t* values, int32_t epochs, int32_t sequential, int32_t raw);
+// The decoder's resynchronisations since the last load (sessions add to them).
+int32_t positioningErrors();
 
 // The epoch filter: a sixth-order band-pass (about 0.5 to 30 Hz at 256
 // samples a second, unit gain in its pass band), one step per sample, its

@@ -696,6 +696,12 @@ TLV_API int32_t TLV_CALL ExportToCSV(const char* sessionPath, const char* csvPat
 TLV_API int32_t TLV_CALL GetEpoch(int32_t reserved, int32_t channel, int32_t* values, int32_t epochs,
                                   int32_t sequential, int32_t raw);
 
+/* Framing errors: the times the decoder lost a packet's frame marker and
+ * skipped to the next one ("Errors" of the log's statistics). LoadSession
+ * starts the count at 0 and gives the loaded file's; a session adds its
+ * own to what is there. Any thread may call it. */
+TLV_API int32_t TLV_CALL PositioningErrors(int32_t reserved);
+
 /* ------------------------------------------------------------------------
  * Signal processing
  *
