@@ -37,8 +37,7 @@ install(FILES ${PROJECT_BINARY_DIR}/telvaris.pc DESTINATION ${CMAKE_INSTALL_LIBD
 file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/man)
 foreach(program IN LISTS TELVARIS_PROGRAMS)
   if(NOT TARGET ${program})
-    message(WARNING "install: no program ${program} in this build")  # TODO FATAL after merge
-    continue()
+    message(FATAL_ERROR "install: no program ${program} in this build")
   endif()
   set_target_properties(${program} PROPERTIES INSTALL_RPATH "${program_rpath}")
   install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)

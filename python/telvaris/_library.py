@@ -80,6 +80,7 @@ PROTOTYPES = {
     "CleanUpLoadedSession": ("i32", ()),
     "ExportToCSV": ("i32", ('str', 'str')),
     "GetEpoch": ("i32", ('i32', 'i32', 'i32*', 'i32', 'i32', 'i32')),
+    "PositioningErrors": ("i32", ('i32',)),
     "FilterGen": ("i32", ('i32', 'str', 'f64*', 'f64*')),
     "BpFilter": ("i32", ('f64*', 'f64*', 'f64*', 'f64*', 'f64', 'f32', 'i32')),
     "FirstOrderBandPass": ("i32", ('f64*', 'f64*', 'f64*', 'f64*', 'f64', 'f32', 'i32')),
