@@ -185,27 +185,19 @@ head -c "$(stat -c %s "$work/dsu.expected")" "$work/dsu.record" 2>/dev/null | cm
   grep -qa "WA0008" "$work/dsu.record"
 result "dsu-sim received the scan's signals and the commands byte for byte" $?
 
-# The serial unload host deadlocks under wine: the serial layer joins its
-# watcher in a static destructor, which Windows runs under the loader lock
-# (the watcher cannot end while the lock is held). It runs only when asked.
-if [[ "${TELVARIS_WINE_UNLOAD:-0}" == 1 ]]; then
-echo "--- a host that loads the serial layer, starts a watcher and unloads it"
-  /usr/bin/python3 "$here/peers.py" wire "$WINEPREFIX/dosdevices/com$wire_com" "$work/unload.trigger" >"$work/wire.ready" &
-  peer_pids+=($!)
-  wait_file "$work/wire.ready" 10
-  timeout 120 "$wine" "$bin/unload_host.exe" "$bin/serial_unload_probe.dll" $((wire_com - 1)) \
-    "Z:$work/unload.trigger" >"$work/unload.log" 2>&1 &
-  host=$!
-  for _ in $(seq 1200); do grep -q unloaded "$work/unload.log" 2>/dev/null && break; kill -0 "$host" 2>/dev/null || break; sleep 0.05; done
-  touch "$work/unload.trigger"
-  wait "$host"
-  host_rc=$?
-  [[ $host_rc -ne 0 ]] && cat "$work/unload.log"
-  result "the unload host ends normally (exit $host_rc)" $host_rc
-  
-else
-  echo "SKIP the serial unload host: it deadlocks at unload (the serial layer joins its watcher in a static destructor, run under the loader lock on Windows); TELVARIS_WINE_UNLOAD=1 runs it"
-fi
+echo "--- a host that loads the serial layer, starts a watcher and frees it"
+/usr/bin/python3 "$here/peers.py" wire "$WINEPREFIX/dosdevices/com$wire_com" "$work/unload.trigger" >"$work/wire.ready" &
+peer_pids+=($!)
+wait_file "$work/wire.ready" 10
+timeout 60 "$wine" "$bin/unload_host.exe" "$bin/serial_unload_probe.dll" $((wire_com - 1)) exit >"$work/unload-exit.log" 2>&1
+host_rc=$?
+[[ $host_rc -ne 0 ]] && cat "$work/unload-exit.log"
+result "a host that ends with its watcher still waiting ends normally (exit $host_rc)" $host_rc
+timeout 60 "$wine" "$bin/unload_host.exe" "$bin/serial_unload_probe.dll" $((wire_com - 1)) wake \
+  "Z:$work/unload.trigger" >"$work/unload-wake.log" 2>&1
+host_rc=$?
+[[ $host_rc -ne 0 ]] && cat "$work/unload-wake.log"
+result "the free returns under a waiting watcher, and the probe goes once its watcher ends (exit $host_rc)" $host_rc
 
 echo "--- not run under wine, and why"
 echo "SKIP test_dsp_memory, test_out_of_memory: they replace the global operator new, which code in the DLL does not call"
