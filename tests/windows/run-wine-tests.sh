@@ -104,7 +104,7 @@ echo "SKIP CoherenceExport.*: the export file is c:\\telvaris\\export\\coherence
 echo "SKIP FilterGenOracle.BesselTableMatchesAnIndependentWorking: runs a second Linux script by path; the other oracle cases reach scipy through peers.py"
 TELVARIS_ORACLE_PORT="$(cat "$work/oracle.port")" suite test_dsp 900 "$bin/test_dsp.exe" \
   --gtest_filter='-CoherenceExport.*:FilterGenOracle.BesselTableMatchesAnIndependentWorking'
-echo "SKIP test_dsp_threads: under wine both threads stop, idle, in the first length's plan (an open question, under investigation; the Linux runs cover it under TSan)"
+suite test_dsp_threads 120 "$bin/test_dsp_threads.exe" --gtest_repeat=20
 suite test_units 120 "$bin/test_units.exe"
 
 echo "--- serial layer over a pseudo-terminal served as COM$echo_com"
