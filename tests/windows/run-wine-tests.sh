@@ -19,7 +19,7 @@ rm -rf "$work"
 mkdir -p "$work"
 drive_c="$WINEPREFIX/drive_c"
 ports="$work/ports"  # links to pseudo-terminals, registered with wine as COM ports
-echo_com=21 dsu_com=22 wire_com=23
+echo_com=21 dsu_com=22 wire_com=23 session_com=24
 peer_pids=()
 passed=0
 failed=0
@@ -84,7 +84,9 @@ if [[ ! -d "$WINEPREFIX/drive_c" ]]; then
   "$wine" wineboot -i >/dev/null 2>&1
 fi
 # The DSU's port is listed by the system only when registered with wine.
-"$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$dsu_com" /d "$ports/dosdevices/com$dsu_com" /f >/dev/null 2>&1
+for com in "$dsu_com" "$session_com"; do
+  "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$com" /d "$ports/dosdevices/com$com" /f >/dev/null 2>&1
+done
 "$server" -k 2>/dev/null
 "$server" -w 2>/dev/null
 "$server" -p </dev/null >/dev/null 2>&1
@@ -176,7 +178,7 @@ echo "--- DSU link against dsu-sim on a pseudo-terminal served as COM$dsu_com"
 "$linuxbin/dsu-sim" --root "$ports" --com "$dsu_com" --record "$work/dsu.record" >"$work/dsu-sim.log" 2>&1 &
 peer_pids+=($!)
 for _ in $(seq 100); do [[ -e "$ports/dosdevices/com$dsu_com" ]] && break; sleep 0.05; done
-TLV_TEST_DSU_COM=$dsu_com suite dsu 180 "$bin/test_wine.exe" --gtest_filter='WineDsu.*'
+TLV_TEST_DSU_COM=$dsu_com suite dsu 180 "$bin/test_wine.exe" --gtest_filter='WineDsu.TheListing*'
 sleep 0.5
 # The scan (stop, start, stop once found), programDSU (stop, the command),
 # SetDSUProtocol (its two frames).
@@ -184,6 +186,16 @@ printf '\002NO C\n\002RING\n\002NO C\n\002NO C\n\002W97102\n' >"$work/dsu.expect
 head -c "$(stat -c %s "$work/dsu.expected")" "$work/dsu.record" 2>/dev/null | cmp -s - "$work/dsu.expected" &&
   grep -qa "WA0008" "$work/dsu.record"
 result "dsu-sim received the scan's signals and the commands byte for byte" $?
+
+echo "--- a DSU session against a second dsu-sim replaying packets written under wine, on COM$session_com"
+# The simulator starts once the test has written its replay.
+(
+  wait_file "$work/replay.raw" 60 || exit 0
+  exec "$linuxbin/dsu-sim" --root "$ports" --com "$session_com" --replay "$work/replay.raw" >"$work/dsu-sim-session.log" 2>&1
+) &
+peer_pids+=($!)
+TLV_TEST_DSU_REPLAY="Z:$work/replay.raw" TLV_TEST_DSU_SIM_LOG="Z:$work/dsu-sim-session.log" \
+  TLV_TEST_DSU_SESSION_COM=$session_com suite dsu_session 180 "$bin/test_wine.exe" --gtest_filter='WineDsu.ASession*'
 
 echo "--- a host that loads the serial layer, starts a watcher and frees it"
 /usr/bin/python3 "$here/peers.py" wire "$WINEPREFIX/dosdevices/com$wire_com" "$work/unload.trigger" >"$work/wire.ready" &
