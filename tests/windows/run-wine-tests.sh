@@ -187,15 +187,22 @@ head -c "$(stat -c %s "$work/dsu.expected")" "$work/dsu.record" 2>/dev/null | cm
   grep -qa "WA0008" "$work/dsu.record"
 result "dsu-sim received the scan's signals and the commands byte for byte" $?
 
-echo "--- a DSU session against a second dsu-sim replaying packets written under wine, on COM$session_com"
+echo "--- DSU sessions against dsu-sim replaying packets written under wine, on COM$session_com and over TCP/IP"
 # The simulator starts once the test has written its replay.
 (
   wait_file "$work/replay.raw" 60 || exit 0
   exec "$linuxbin/dsu-sim" --root "$ports" --com "$session_com" --replay "$work/replay.raw" >"$work/dsu-sim-session.log" 2>&1
 ) &
 peer_pids+=($!)
+# And a TCP server streaming the same replay.
+(
+  wait_file "$work/replay.raw" 60 || exit 0
+  exec "$linuxbin/dsu-sim" --tcp 0 --replay "$work/replay.raw" >"$work/dsu-sim-tcp.log" 2>&1
+) &
+peer_pids+=($!)
 TLV_TEST_DSU_REPLAY="Z:$work/replay.raw" TLV_TEST_DSU_SIM_LOG="Z:$work/dsu-sim-session.log" \
-  TLV_TEST_DSU_SESSION_COM=$session_com suite dsu_session 180 "$bin/test_wine.exe" --gtest_filter='WineDsu.ASession*'
+  TLV_TEST_DSU_TCP_LOG="Z:$work/dsu-sim-tcp.log" TLV_TEST_DSU_SESSION_COM=$session_com \
+  suite dsu_session 180 "$bin/test_wine.exe" --gtest_filter='WineDsu.ASession*'
 
 echo "--- a host that loads the serial layer, starts a watcher and frees it"
 /usr/bin/python3 "$here/peers.py" wire "$WINEPREFIX/dosdevices/com$wire_com" "$work/unload.trigger" >"$work/wire.ready" &

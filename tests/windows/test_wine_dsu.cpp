@@ -1,9 +1,9 @@
 // The DSU link under wine against the DSU simulator running on the Linux
 // side on a pseudo-terminal that wine serves as a COM port registered with
 // it: the port listing, the scan, and commands (the runner compares what
-// the simulator received with the bytes the link must send); and a whole
-// session against a second simulator replaying packets that say who they
-// are, whose bytes this side writes.
+// the simulator received with the bytes the link must send); and whole
+// sessions, over a COM port and over TCP/IP, against simulators replaying
+// packets that say who they are, whose bytes this side writes.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -126,4 +126,59 @@ TEST(WineDsu, ASessionHandsOutWhatTheSimulatorSentAndSavesItByteForByte) {
     const int k = static_cast<int>((offset / kLength + static_cast<long>(i)) % kPeriod);
     ASSERT_EQ(taken[i], dsutest::expectedSample(kLength, k)) << "packet " << i << " handed out";
   }
+}
+
+TEST(WineDsu, ASessionOverTcpTakesTheStreamAndARefusedConnectionEndsIt) {
+  // The replay is the one the COM session wrote; the runner started a TCP
+  // simulator on it too.
+  const std::string replay = fileBytes(winetest::peer("TLV_TEST_DSU_REPLAY"));
+  const std::string simLog = winetest::peer("TLV_TEST_DSU_TCP_LOG");
+  constexpr int kLength = 14;
+  constexpr int kPeriod = 1000;
+  ASSERT_EQ(replay, dsutest::samplePackets(kLength, kPeriod)) << "run with the COM session first";
+  const std::string ready = "ready on tcp 127.0.0.1:";
+  std::string text;
+  ASSERT_TRUE(waitUntil([&] { return (text = fileBytes(simLog)).find(ready) != std::string::npos; }, 20000))
+      << "the TCP simulator did not start";
+  const int port = std::atoi(text.c_str() + text.find(ready) + ready.size());
+  ASSERT_GT(port, 0);
+
+  SetDSUPacketLength(0, kLength);
+  SetRecordingLength(1);
+  ASSERT_EQ(SetDataTransferMode(TLV_ROAD_TCPIP, "127.0.0.1", port, "", "", "", "", "", ""), TLV_ROAD_TCPIP);
+  ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
+  EXPECT_TRUE(waitUntil([] { return GetSystemStatus(0) == TLV_DSU_SYSTEM_OK; }, 20000))
+      << "status " << GetSystemStatus(0);
+  std::vector<dsutest::Decoded> taken;
+  waitUntil(
+      [&] {
+        for (auto& d : dsutest::takePackets()) taken.push_back(d);
+        return taken.size() >= 300;
+      },
+      20000);
+  CreateDirectoryA("c:\\telvaris", nullptr);
+  const std::string session = "c:\\telvaris\\wine-session-tcp.raw";
+  ASSERT_EQ(TerminateDSU(0, 1, session.c_str()), TLV_TERMINATE_OK);
+  EXPECT_EQ(GetSystemStatus(0), TLV_DSU_CLOSEDOWN_COMPLETE);
+  ASSERT_GE(taken.size(), 300u);
+  // The stream may start mid-packet (the identification report took a
+  // piece of it): the packets handed out still follow each other in the
+  // replay's order, and the file is a run of the replay.
+  const int first = taken.front().channels[0];
+  for (size_t i = 0; i < taken.size(); ++i) {
+    const int k = static_cast<int>((first + static_cast<long>(i)) % kPeriod);
+    ASSERT_EQ(taken[i], dsutest::expectedSample(kLength, k)) << "packet " << i << " handed out";
+  }
+  const std::string file = fileBytes(session);
+  EXPECT_EQ(file.size(), static_cast<size_t>(TotalBytesRead(0)));
+  EXPECT_GE(dsutest::cyclicOffset(replay, file), 0) << "the session file is not what the server sent";
+
+  // Nobody listens on port 1: the session ends with status 4.
+  SetDataTransferMode(TLV_ROAD_TCPIP, "127.0.0.1", 1, "", "", "", "", "", "");
+  ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
+  EXPECT_TRUE(waitUntil([] { return GetSystemStatus(0) == TLV_DSU_SERIAL_PORT_FAILURE; }, 20000))
+      << "status " << GetSystemStatus(0);
+  TerminateDSU(0, 0, nullptr);
+  SetDataTransferMode(TLV_ROAD_SERIAL, "", 0, "", "", "", "", "", "");
+  SetRecordingLength(360);
 }
