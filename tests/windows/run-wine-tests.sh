@@ -160,6 +160,9 @@ printf '    1.5000    2.2500   -3.0000100000.0000' | cmp -s - "$drive_c/telvaris
 result "the amplitude export is c:\\telvaris\\export\\datachan.txt in the prefix" $?
 TLV_TEST_DEF="Z:$top/telvaris/telvaris.def" suite exports64 120 "$bin/test_wine.exe" --gtest_filter='WineExports.*'
 
+echo "--- the media layer: MCI strings and MIDI ports (no sound device here)"
+suite media 120 "$bin/test_wine.exe" --gtest_filter='WineMedia.*'
+
 echo "--- the shared block across two wine processes"
 timeout 60 "$wine" "$bin/block_peer.exe" fresh >"$work/block-fresh.log" 2>&1
 result "the first process finds the block all zero" $?
