@@ -97,6 +97,20 @@ bash "$top/tests/windows/check_exports.sh" --write-def "$out/i686/telvaris-decor
 # An import library that C and C++ callers link with: the decorated names
 # their compilers ask for, imported by the undecorated names the DLL has.
 i686-w64-mingw32-dlltool -k -d "$out/i686/telvaris-decorated.def" -D telvaris.dll -l "$out/i686/telvaris.lib"
+# A C caller links with it (its calls ask for the "_Name@N" of __stdcall)
+# and imports the DLL's own names.
+printf '%s\n' '#include "telvaris.h"' 'int main(void) {' '  int32_t channels[32], counter = 0;' \
+  '  return GetSystemStatus(0) + GetP3Data(channels, 32, 0, &counter, 0) + BatteryStatus();' '}' \
+  >"$out/i686/import-check.c"
+i686-w64-mingw32-gcc -std=c99 -Wall -Werror -I"$top/telvaris/include" "$out/i686/import-check.c" "$out/i686/telvaris.lib" \
+  -o "$out/i686/import-check.exe"
+imported="$(i686-w64-mingw32-objdump -p "$out/i686/import-check.exe" |
+  awk '/DLL Name: / { dll = $3 } dll == "telvaris.dll" && NF == 3 && $2 ~ /^[0-9]+$/ { print $3 }' | sort | tr '\n' ' ')"
+if [[ "$imported" != "BatteryStatus GetP3Data GetSystemStatus " ]]; then
+  echo "build-windows.sh: a C caller linked with telvaris.lib imports '$imported' from telvaris.dll" >&2
+  exit 1
+fi
+echo "telvaris.lib: a C caller links and imports BatteryStatus, GetP3Data, GetSystemStatus from telvaris.dll"
 
 echo "=== telvaris.dll, 64-bit"
 targets=()

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "platform/paths.h"
 #include "platform/serial_device.h"
@@ -447,6 +448,34 @@ void SerialDevice::clearCancel() {
   char drain[16];
   while (::read(impl_->wakeRead, drain, sizeof drain) > 0) {
   }
+}
+
+struct WatcherThread::Impl {
+  std::thread thread;
+};
+
+WatcherThread::WatcherThread() = default;
+
+WatcherThread::~WatcherThread() { detach(); }
+
+bool WatcherThread::start(std::function<void()> body) {
+  try {
+    if (!impl_) impl_ = std::make_unique<Impl>();
+    impl_->thread = std::thread(std::move(body));
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool WatcherThread::joinable() const { return impl_ && impl_->thread.joinable(); }
+
+void WatcherThread::join() {
+  if (joinable()) impl_->thread.join();
+}
+
+void WatcherThread::detach() {
+  if (joinable()) impl_->thread.detach();
 }
 
 std::vector<int> listComPorts() {

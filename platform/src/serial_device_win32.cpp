@@ -11,7 +11,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/serial_device.h"
@@ -19,10 +20,11 @@
 namespace platform {
 namespace {
 
-// Set while this module is being unloaded or its process ends (DllMain
-// below). Static destructors then run under the loader lock, where a
-// thread that is woken cannot end (its exit waits for that lock), so a
-// watcher's wait is ended by ending its thread where it waits.
+// Set as this module is unloaded or its process ends (DllMain below),
+// before its static destructors run under the loader lock. No watcher
+// thread runs the module's code then: each holds the module while it
+// does, so an unload comes only after the last one let go, and at the
+// process's end the system has already ended them.
 std::atomic<bool> unloading {false};
 
 // One overlapped operation's event, closed with it.
@@ -58,8 +60,6 @@ int lastError() { return static_cast<int>(GetLastError()); }
 struct SerialDevice::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
   HANDLE cancel = nullptr;  // manual reset: ends waitEvent early
-  std::mutex waiterMutex;
-  HANDLE waiter = nullptr;  // the thread that waited last, while the device is open
   std::atomic<bool> immediateReads {false};  // the time-outs say: return at once with what is queued
 };
 
@@ -95,9 +95,6 @@ int SerialDevice::close() {
   impl_->handle = INVALID_HANDLE_VALUE;
   CloseHandle(impl_->cancel);
   impl_->cancel = nullptr;
-  std::lock_guard lock(impl_->waiterMutex);
-  if (impl_->waiter) CloseHandle(impl_->waiter);
-  impl_->waiter = nullptr;
   return result;
 }
 
@@ -250,17 +247,6 @@ int SerialDevice::modemStatus(uint32_t& bits) {
 
 int SerialDevice::waitEvent(uint32_t mask, uint32_t& fired, int timeoutMs) {
   fired = 0;
-  {
-    // Remembered until the device closes: at unload the thread may be
-    // anywhere between here and its end.
-    std::lock_guard lock(impl_->waiterMutex);
-    if (!impl_->waiter || GetThreadId(impl_->waiter) != GetCurrentThreadId()) {
-      if (impl_->waiter) CloseHandle(impl_->waiter);
-      impl_->waiter = nullptr;
-      DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &impl_->waiter, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS);
-    }
-  }
   if (!SetCommMask(impl_->handle, mask)) return lastError();
   OverlappedCall call;
   if (!call.ready()) return lastError();
@@ -289,20 +275,80 @@ int SerialDevice::waitEvent(uint32_t mask, uint32_t& fired, int timeoutMs) {
 }
 
 void SerialDevice::cancelWait() {
-  if (!impl_ || !impl_->cancel) return;
-  if (unloading) {
-    std::lock_guard lock(impl_->waiterMutex);
-    if (impl_->waiter && GetThreadId(impl_->waiter) != GetCurrentThreadId()) {
-      TerminateThread(impl_->waiter, 0);
-      WaitForSingleObject(impl_->waiter, 5000);
-      return;
-    }
-  }
-  SetEvent(impl_->cancel);
+  if (impl_ && impl_->cancel) SetEvent(impl_->cancel);
 }
 
 void SerialDevice::clearCancel() {
   if (impl_ && impl_->cancel) ResetEvent(impl_->cancel);
+}
+
+namespace {
+
+struct Launch {
+  std::function<void()> body;
+  HMODULE module = nullptr;  // the reference the thread holds
+};
+
+DWORD WINAPI runHoldingModule(void* argument) {
+  std::unique_ptr<Launch> launch(static_cast<Launch*>(argument));
+  try {
+    launch->body();
+  } catch (...) {
+  }
+  const HMODULE module = launch->module;
+  launch.reset();
+  // Nothing of the module runs after this: the reference is given back and
+  // the thread ends in one call of the system's.
+  FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
+}  // namespace
+
+struct WatcherThread::Impl {
+  HANDLE thread = nullptr;
+};
+
+WatcherThread::WatcherThread() = default;
+
+WatcherThread::~WatcherThread() { detach(); }
+
+bool WatcherThread::start(std::function<void()> body) {
+  std::unique_ptr<Launch> launch;
+  try {
+    if (!impl_) impl_ = std::make_unique<Impl>();
+    launch = std::make_unique<Launch>(Launch {std::move(body), nullptr});
+  } catch (...) {
+    return false;
+  }
+  // Taken here, before the thread exists, so the module cannot go between
+  // its start and its first instruction.
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&runHoldingModule),
+                          &launch->module))
+    return false;
+  const HMODULE module = launch->module;
+  const HANDLE thread = CreateThread(nullptr, 0, runHoldingModule, launch.get(), 0, nullptr);
+  if (!thread) {
+    FreeLibrary(module);
+    return false;
+  }
+  launch.release();  // the thread's now
+  impl_->thread = thread;
+  return true;
+}
+
+bool WatcherThread::joinable() const { return impl_ && impl_->thread; }
+
+void WatcherThread::join() {
+  if (!joinable()) return;
+  if (!unloading) WaitForSingleObject(impl_->thread, INFINITE);
+  detach();
+}
+
+void WatcherThread::detach() {
+  if (!joinable()) return;
+  CloseHandle(impl_->thread);
+  impl_->thread = nullptr;
 }
 
 std::vector<int> listComPorts() {

@@ -7,8 +7,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "platform/clock.h"
 #include "platform/serial_device.h"
@@ -22,7 +20,7 @@ constexpr uint8_t kDtrBit = 1;
 constexpr uint8_t kRtsBit = 2;
 
 struct Watcher {
-  std::thread thread;                 // joined by whoever stops the watcher
+  platform::WatcherThread thread;     // joined by whoever stops the watcher
   std::atomic<bool> running {false};  // waiting for an event, so a stop must wake it
 };
 
@@ -48,7 +46,7 @@ struct Defaults {
 };
 
 // The port whose watcher runs on this thread, if any. The watcher never
-// touches its own std::thread, which its starter may still be assigning.
+// touches its own thread object, which its starter may still be assigning.
 thread_local const Port* t_watcherOf = nullptr;
 
 // Wakes the port's watcher and waits for its thread to end. On the
@@ -57,7 +55,7 @@ thread_local const Port* t_watcherOf = nullptr;
 // module's end, joins it.
 void stopWatcher(Port& p) {
   if (t_watcherOf == &p) return;
-  std::thread& thread = p.watcher.thread;
+  platform::WatcherThread& thread = p.watcher.thread;
   if (!thread.joinable()) return;
   if (p.watcher.running) p.device->cancelWait();
   thread.join();
@@ -66,7 +64,9 @@ void stopWatcher(Port& p) {
 // The module's state, one set per process; all ports start closed. It goes
 // with the library, at unload or exit, and need not outlive it: its one
 // thread, the watcher, is stopped first, so no thread is left running code
-// that is gone and no joinable thread is destroyed. The ports close with it.
+// that is gone. On Windows a running watcher holds the library, so the
+// state goes only once no watcher runs its code (platform/serial_device.h).
+// The ports close with it.
 struct State {
   std::array<Port, kPortCount> ports;
   Defaults defaults;
@@ -526,22 +526,21 @@ int32_t PortWatch(int32_t port, EventNotify notify, void* window, uint32_t messa
   }
   // One runs: still waiting, or this is its notify calling.
   if (p.watcher.running || t_watcherOf == &p) return 1;
-  if (p.watcher.thread.joinable()) p.watcher.thread.join();  // an earlier watcher, ended or in its notify
+  p.watcher.thread.join();  // an earlier watcher, ended or in its notify
   // A stop that came as the earlier watcher's event ended its wait must not
   // end this one at once.
   p.device->clearCancel();
   p.watcher.running = true;
-  try {
-    // Windows gives the watcher a small stack and a raised priority; a plain
-    // thread serves here.
-    p.watcher.thread = std::thread([&p, port, notify, window, message, mask] {
-      t_watcherOf = &p;
-      uint32_t fired = 0;
-      p.device->waitEvent(mask, fired, -1);
-      p.watcher.running = false;
-      if (fired && notify) notify(window, message, port);
-    });
-  } catch (const std::system_error&) {
+  // Windows once gave the watcher a small stack and a raised priority; a
+  // plain thread serves.
+  const bool started = p.watcher.thread.start([&p, port, notify, window, message, mask] {
+    t_watcherOf = &p;
+    uint32_t fired = 0;
+    p.device->waitEvent(mask, fired, -1);
+    p.watcher.running = false;
+    if (fired && notify) notify(window, message, port);
+  });
+  if (!started) {
     p.watcher.running = false;
     platform::showMessage("Cannot create message thread", "Info");
     return kNoThread;

@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <barrier>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -13,15 +14,39 @@
 
 namespace {
 
+// Two threads meet here before each length. Not std::barrier: mingw-w64's
+// libstdc++ builds it on atomic waits that can miss a wake-up where there is
+// no futex, and both threads then sleep for ever (seen under wine).
+class Rendezvous {
+ public:
+  void arriveAndWait() {
+    std::unique_lock lock(mutex_);
+    const unsigned round = round_;
+    if (++arrived_ == 2) {
+      arrived_ = 0;
+      ++round_;
+      both_.notify_all();
+    } else {
+      both_.wait(lock, [&] { return round_ != round; });
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable both_;
+  int arrived_ = 0;
+  unsigned round_ = 0;
+};
+
 TEST(FftThreads, TwoThreadsPreparingTheSameLengthAtOnceBothTransformRight) {
-  std::barrier together(2);
+  Rendezvous together;
   double worst[2] = {0.0, 0.0};
   bool prepared[2] = {true, true};
   auto run = [&](int who) {
     for (int n = 2; n <= dsp::kMaxFftLength; n *= 2) {
       dsp::Fft fft;
       std::vector<double> re(n), im(n);
-      together.arrive_and_wait();  // both ask for this length's tables first
+      together.arriveAndWait();  // both ask for this length's tables first
       prepared[who] = prepared[who] && fft.prepare(n);
       if (prepared[who]) worst[who] = std::max(worst[who], dsptest::twoToneError(fft, re.data(), im.data()));
     }
