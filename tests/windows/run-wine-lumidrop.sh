@@ -6,14 +6,15 @@
 # 64-bit lumidropRemote.exe against a Linux mosquitto, publishes decisions
 # and follows the overlay's _NET_WM_WINDOW_OPACITY, its place above other
 # windows, the panel's states (screenshots in WIN64-TREE/wine-lumidrop/
-# screenshots) and its two ways to close. Uses WINEPREFIX when set (the
-# wine run's prefix), else WIN64-TREE/wineprefix. Ends with "lumidrop: N
-# passed, M failed"; exit status 0 when nothing failed.
+# screenshots) and its two ways to close. Its wine prefix is
+# WIN64-TREE/wineprefix-x11, made on the X server (the other wine runs make
+# theirs without a display, and wine keeps the screen it found then). Ends
+# with "lumidrop: N passed, M failed"; exit status 0 when nothing failed.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 win64="$(cd "$1" && pwd)" win32="$(cd "$2" && pwd)"
 bin="$win64/bin"
-export WINEPREFIX="${WINEPREFIX:-$win64/wineprefix}" WINEDEBUG=-all WINEARCH=win64
+export WINEPREFIX="$win64/wineprefix-x11" WINEDEBUG=-all WINEARCH=win64
 wine=/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver
 # Without an audio driver: no device at all.
