@@ -480,6 +480,14 @@ void Win32Backend::destroyWindow(Form& form) {
 
 void Win32Backend::makeControls(Container& container, void* parent) {
   for (Control* child : container.children()) makeControl(*child, parent);
+  // Labels are drawn on their container, beneath every other control: where
+  // the design lets a label run under a slider, the slider stays whole.
+  // (A new child window goes below its elder siblings, so this comes last.)
+  for (Control* child : container.children()) {
+    auto it = handles_.find(child);
+    if (child->kind() != Kind::Label || it == handles_.end()) continue;
+    SetWindowPos(hwndOf(it->second), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
 }
 
 void Win32Backend::makeControl(Control& control, void* parent) {

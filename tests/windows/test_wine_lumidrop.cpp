@@ -499,6 +499,12 @@ TEST_F(WineWindows, ThePanelAndTheOverlayAreNativeWindowsDrivenByTheirMessages) 
     EXPECT_GE(at.right - at.left, c.designed.right / 15) << c.control.name();
     EXPECT_EQ(windowText(h), c.control.caption()) << c.control.name();
   }
+  // A label that runs under a slider (the update frequency's) lies beneath it.
+  bool labelBeneath = false;
+  for (HWND h = hwnd(p.SliderUpdateFrequency); h && !labelBeneath; h = GetWindow(h, GW_HWNDNEXT)) {
+    labelBeneath = h == hwnd(p.Label7);
+  }
+  EXPECT_TRUE(labelBeneath);
   // The sliders' ranges and steps.
   const HWND frequency = hwnd(p.SliderUpdateFrequency);
   EXPECT_EQ(SendMessageA(frequency, TBM_GETRANGEMIN, 0, 0), 100);
