@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# build-windows.sh [--tests]: builds telvaris.dll for 32-bit Windows (the
-# platform of the library's callers) and for 64-bit Windows, each with the
-# Paho MQTT C client built from its source release, checks the 32-bit DLL's
-# exports, and packs dist/telvaris-<version>-win32.zip and -win64.zip.
+# build-windows.sh [--tests]: builds telvaris.dll and the fading program
+# lumidropRemote.exe for 32-bit Windows (the platform of the library's
+# callers) and for 64-bit Windows, each with the Paho MQTT C client built
+# from its source release, checks the 32-bit DLL's exports, and packs
+# dist/telvaris-<version>-win32.zip and -win64.zip.
 # --tests also builds the test suites into the 64-bit tree, for the runs
 # under wine64 (tests/windows/run-wine-tests.sh).
 #
@@ -87,8 +88,8 @@ echo "=== Paho C for Windows"
 build_paho i686 i686-w64-mingw32
 build_paho x86_64 x86_64-w64-mingw32
 
-echo "=== telvaris.dll, 32-bit"
-targets=(--target telvaris telvaris_static)
+echo "=== telvaris.dll and lumidropRemote.exe, 32-bit"
+targets=(--target telvaris telvaris_static lumidropRemote)
 build_library i686 OFF
 echo "=== export check of the 32-bit DLL"
 bash "$top/tests/windows/check_exports.sh" --write-def "$out/i686/telvaris-decorated.def" \
@@ -111,10 +112,16 @@ if [[ "$imported" != "BatteryStatus GetP3Data GetSystemStatus " ]]; then
   exit 1
 fi
 echo "telvaris.lib: a C caller links and imports BatteryStatus, GetP3Data, GetSystemStatus from telvaris.dll"
+# The fading program binds telvaris.dll at run time, by file name: a
+# program that imported it would not start without it beside it.
+if i686-w64-mingw32-objdump -p "$out/i686/bin/lumidropRemote.exe" | grep -qi $'^\tDLL Name: telvaris.dll'; then
+  echo "build-windows.sh: lumidropRemote.exe imports telvaris.dll" >&2
+  exit 1
+fi
 
-echo "=== telvaris.dll, 64-bit"
+echo "=== telvaris.dll and lumidropRemote.exe, 64-bit"
 targets=()
-[[ $with_tests == OFF ]] && targets=(--target telvaris)
+[[ $with_tests == OFF ]] && targets=(--target telvaris lumidropRemote)
 build_library x86_64 "$with_tests" -DTELVARIS_WIN32_TREE="$out/i686"
 cp "$out/x86_64/telvaris/telvaris.dll.a" "$out/x86_64/telvaris.lib"
 
@@ -126,7 +133,8 @@ for arch in i686 x86_64; do
   rm -rf "$out/stage-$tag"
   mkdir -p "$stage/licences"
   cp "$out/$arch/bin/telvaris.dll" "$out/paho-$arch/bin/paho-mqtt3c.dll" "$out/$arch/telvaris.lib" "$stage/"
-  "$arch-w64-mingw32-strip" --strip-unneeded "$stage/telvaris.dll" "$stage/paho-mqtt3c.dll"
+  cp "$out/$arch/bin/lumidropRemote.exe" "$stage/"
+  "$arch-w64-mingw32-strip" --strip-unneeded "$stage/telvaris.dll" "$stage/paho-mqtt3c.dll" "$stage/lumidropRemote.exe"
   cp "$top/telvaris/include/telvaris.h" "$top/telvaris/telvaris.def" "$stage/"
   sed "s/@VERSION@/$version/g; s/@TAG@/$tag/g" "$top/cmake/windows/README.txt" | sed 's/$/\r/' >"$stage/README.txt"
   cp "$out/paho-$arch/epl-v20" "$stage/licences/paho-epl-v20.txt"
@@ -136,7 +144,7 @@ for arch in i686 x86_64; do
   (cd "$out/stage-$tag" && rm -f "$top/dist/telvaris-$version-$tag.zip" && zip -qr "$top/dist/telvaris-$version-$tag.zip" .)
   echo "dist/telvaris-$version-$tag.zip:"
   unzip -l "$top/dist/telvaris-$version-$tag.zip" | sed -n '4,$p' | grep -v -- '---' | sed '$d' | awk '{print "  " $4 "  (" $1 " bytes)"}'
-  for dll in telvaris.dll paho-mqtt3c.dll; do
+  for dll in telvaris.dll paho-mqtt3c.dll lumidropRemote.exe; do
     echo "  $dll ($tag) imports: $("$arch-w64-mingw32-objdump" -p "$stage/$dll" | sed -n 's/^\tDLL Name: //p' | tr '\n' ' ')"
   done
 done

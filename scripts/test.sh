@@ -90,6 +90,19 @@ windows() {
   elif [[ $rc -ne 0 ]]; then
     failed=$((failed + 1))
   fi
+  # The fading program under wine on a private X server (about half a
+  # minute).
+  local lumidrop_log=build-windows/wine-lumidrop-summary.log lumidrop_rc=0
+  bash tests/windows/run-wine-lumidrop.sh build-windows/x86_64 build-windows/i686 | tee "$lumidrop_log" ||
+    lumidrop_rc=1
+  line=$(grep -E '^lumidrop: [0-9]+ passed, [0-9]+ failed' "$lumidrop_log" | tail -n 1 || true)
+  if [[ -n "$line" ]]; then
+    passed=$((passed + $(sed -E 's/lumidrop: ([0-9]+) passed.*/\1/' <<<"$line")))
+    failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) failed.*/\1/' <<<"$line")))
+  elif [[ $lumidrop_rc -ne 0 ]]; then
+    failed=$((failed + 1))
+  fi
+  [[ $lumidrop_rc -eq 0 ]] || rc=1
   return $rc
 }
 windows || status=1

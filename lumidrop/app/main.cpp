@@ -2,7 +2,7 @@
 // loads the settings, opens the remote feedback link and starts the
 // overlay. With a display (DISPLAY or WAYLAND_DISPLAY set) it shows real
 // windows; without one it runs headless and writes what it would show to
-// standard output.
+// standard output. On Windows its windows are the system's own.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,14 +20,27 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/system_error.h"
-#include "qt/qt_backend.h"
 #include "settings/mod_options.h"
-#include "qt/qt_layering.h"
 #include "ui/application.h"
+#if defined(_WIN32)
+#include "app/start_win32.h"
+#include "win32/win32_backend.h"
+#include "win32/win32_layering.h"
+#else
+#include "qt/qt_backend.h"
+#include "qt/qt_layering.h"
 #include "ui/headless_backend.h"
+#endif
 
 namespace {
 
+// A variable of the program's environment; empty when it is not set.
+std::string environmentText(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+#if !defined(_WIN32)
 // A Yes/No question without a screen: the answer is read from standard
 // input ("y" or "yes"); anything else, no input, or a termination request
 // while waiting (the box's own way out) is No.
@@ -43,12 +56,6 @@ ui::MessageBoxResult askOnConsole(const ui::HeadlessBackend::ShownMessage& shown
                                                                               : ui::MessageBoxResult::No;
 }
 
-// A variable of the program's environment; empty when it is not set.
-std::string environmentText(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
 bool displayAvailable() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
     const char* value = std::getenv(name);
@@ -56,6 +63,7 @@ bool displayAvailable() {
   }
   return false;
 }
+#endif
 
 // The system volume the program drives: the sound server's default sink,
 // or the mixer.
@@ -112,9 +120,6 @@ int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::App
                platform::Guardian& guardian) {
   std::unique_ptr<lumidrop::audio::VolumeOutputs> volume = makeVolumeOutputs();
   const std::string folder = programFolder();
-  // LUMIDROP_LEGACY_AUDIO=1: the system reports an older Windows, so the
-  // program drives the mixer.
-  const bool legacyAudio = environmentText("LUMIDROP_LEGACY_AUDIO") == "1";
   // The link keeps the library loaded once bound (the MQTT client's thread
   // may outlive the program's last call into it).
   lumidrop::LibraryTelvarisLink telvaris(folder, [&app](const std::string& why) {
@@ -125,19 +130,27 @@ int runProgram(ui::Backend& backend, lumidrop::WindowLayering& layering, ui::App
   program.guardVolume = [&guardian](const lumidrop::audio::VolumeRestore& restore) {
     guardian.instruct(lumidrop::audio::restoreInstruction(restore));
   };
-  // The endpoint road needs a sound server that answers at start-up;
-  // without one the program drives the mixer, as on an older system.
+#if !defined(_WIN32)
+  // LUMIDROP_LEGACY_AUDIO=1: the system reports an older Windows, so the
+  // program drives the mixer. The endpoint road needs a sound server that
+  // answers at start-up; without one the program drives the mixer, as on
+  // an older system. On Windows the version query alone decides.
+  const bool legacyAudio = environmentText("LUMIDROP_LEGACY_AUDIO") == "1";
   program.queryOsVersion = [legacyAudio] {
     platform::OsVersion version = platform::osVersion(legacyAudio);
     if (!lumidrop::audio::soundServerAnswers()) version.major = 5;
     return version;
   };
+#endif
   return app.run(program.panel());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  lumidrop::useStartingConsole();
+#endif
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--version") == 0)) {
     describe(std::strcmp(argv[1], "--help") == 0);
     return 0;
@@ -154,6 +167,13 @@ int main(int argc, char** argv) {
   // window does: volume and opacity restored, settings saved, marker gone.
   platform::catchTerminationRequests();
 
+#if defined(_WIN32)
+  lumidrop::WindowsStart windows;
+  ui::Win32Backend backend;
+  ui::Application app(backend);
+  lumidrop::Win32Layering layering(&std::cout);
+  return runProgram(backend, layering, app, guardian);
+#else
   if (displayAvailable()) {
     ui::QtBackend backend;
     ui::Application app(backend);
@@ -165,4 +185,5 @@ int main(int argc, char** argv) {
   ui::Application app(backend);
   lumidrop::RecordingLayering layering(&std::cout);
   return runProgram(backend, layering, app, guardian);
+#endif
 }

@@ -1,4 +1,5 @@
 #include "audio/alsa_mixer.h"
+#include "audio/system_volume.h"
 
 #include <alsa/asoundlib.h>
 
@@ -80,5 +81,7 @@ void AlsaMixer::close() {
   delete handle_;
   handle_ = nullptr;
 }
+
+std::unique_ptr<LegacyMixer> makeSystemMixer() { return std::make_unique<AlsaMixer>(); }
 
 }  // namespace lumidrop::audio

@@ -4,18 +4,22 @@
 
 #include <memory>
 
-#include "audio/alsa_mixer.h"
 #include "audio/volume.h"
 
 namespace lumidrop::audio {
 
+// The system's mixer: the ALSA simple mixer on Linux (AlsaMixer), the
+// multimedia mixer on Windows (WinmmMixer).
+std::unique_ptr<LegacyMixer> makeSystemMixer();
+
 class SystemVolumeOutputs : public VolumeOutputs {
  public:
+  SystemVolumeOutputs() : mixer_(makeSystemMixer()) {}
   std::unique_ptr<EndpointVolume> createEndpointVolume() override;
-  LegacyMixer& mixer() override { return mixer_; }
+  LegacyMixer& mixer() override { return *mixer_; }
 
  private:
-  AlsaMixer mixer_;
+  std::unique_ptr<LegacyMixer> mixer_;
 };
 
 }  // namespace lumidrop::audio

@@ -7,7 +7,9 @@
 namespace lumidrop {
 
 int16_t WindowsVersion(const platform::OsVersion& version) {
-  return version.queried && version.platformId == 2 && version.major == 6 ? True : False;
+  // Major version 6 or higher: Windows 10 and 11 report 10 to a program
+  // that declares them, and they have the endpoint volume too.
+  return version.queried && version.platformId == 2 && version.major >= 6 ? True : False;
 }
 
 Program::Program(ui::Application& app_, TelvarisLink& telvaris_, WindowLayering& layering_,

@@ -36,7 +36,8 @@ inline constexpr int16_t True = -1;
 inline constexpr int16_t False = 0;
 
 // WindowsVersion: True when the version query worked and reports the NT
-// platform (2) with major version 6.
+// platform (2) with major version 6 or higher (the systems with the
+// endpoint volume).
 int16_t WindowsVersion(const platform::OsVersion& version);
 
 class Program {

@@ -74,21 +74,6 @@ struct Counter {
 
 }  // namespace
 
-int tickInterval(int32_t min, int32_t max, int32_t largeChange, int32_t lengthPixels) {
-  constexpr int kMinimumSpacing = 8;  // pixels between two ticks
-  const int64_t range = std::max<int64_t>(int64_t{max} - min, 1);
-  const int64_t step = std::max<int32_t>(largeChange, 1);
-  // The large step times 1, 2, 5, 10, 20, 50, ...: ticks at round values.
-  for (int64_t decade = 1;; decade *= 10) {
-    for (int64_t factor : {1, 2, 5}) {
-      const int64_t interval = step * factor * decade;
-      if (interval >= range || interval * lengthPixels >= range * kMinimumSpacing) {
-        return static_cast<int>(std::min<int64_t>(interval, INT32_MAX));
-      }
-    }
-  }
-}
-
 // ------------------------------------------------------------- FormWidget
 
 class QtBackend::FormWidget : public QWidget {
@@ -204,17 +189,12 @@ void QtBackend::attach(Application& app) {
 
 double QtBackend::twipsPerPixel() const {
   const QScreen* screen = QGuiApplication::primaryScreen();
-  const double dpi = screen ? screen->logicalDotsPerInch() : 96.0;
-  return dpi > 0 ? 1440.0 / dpi : static_cast<double>(kTwipsPerPixel);
+  return ui::twipsPerPixel(screen ? screen->logicalDotsPerInch() : 96.0);
 }
 
-int32_t QtBackend::toPixels(int32_t twips) const {
-  return static_cast<int32_t>(std::lround(twips / twipsPerPixel()));
-}
+int32_t QtBackend::toPixels(int32_t twips) const { return twipsToPixels(twips, twipsPerPixel()); }
 
-int32_t QtBackend::toTwips(int32_t pixels) const {
-  return static_cast<int32_t>(std::lround(pixels * twipsPerPixel()));
-}
+int32_t QtBackend::toTwips(int32_t pixels) const { return pixelsToTwips(pixels, twipsPerPixel()); }
 
 QWidget* QtBackend::widget(const Control& control) const {
   auto it = widgets_.find(&control);
@@ -316,37 +296,17 @@ int32_t QtBackend::createWindow(Form& form) {
 }
 
 void QtBackend::placeFirstTime(Form& form) {
-  const Form* main = app_ ? app_->mainForm() : nullptr;
   const QScreen* screen = QGuiApplication::primaryScreen();
-  if (!main || main == &form || !main->loaded() || !screen) {
-    // Like a window system's cascade: each new window a little lower and
-    // further right, starting again after a few.
-    const int32_t offset = (placed_++ % 8) * 26 * kTwipsPerPixel;
-    form.placeAt(1440 + offset, 1440 + offset, form.width(), form.height());
-    return;
+  Rect area;
+  if (screen) {
+    const QRect a = screen->availableGeometry();
+    area = {toTwips(a.left()), toTwips(a.top()), toTwips(a.left() + a.width()) - toTwips(a.left()),
+            toTwips(a.top() + a.height()) - toTwips(a.top())};
   }
-  // Beside the main window (the control panel), never over it: a top-most
-  // window over the panel's buttons would leave the user nothing to click.
-  // To its right when the screen has room, else to its left, else below
-  // the main window at its full designed height. Twips throughout.
-  const QRect area = screen->availableGeometry();
-  const int32_t areaLeft = toTwips(area.left()), areaTop = toTwips(area.top());
-  const int32_t areaRight = toTwips(area.left() + area.width()), areaBottom = toTwips(area.top() + area.height());
-  const int32_t gap = 8 * kTwipsPerPixel;
-  const int32_t width = form.width(), height = form.height();
-  int32_t left = main->left() + main->width() + gap;
-  int32_t top = main->top();
-  if (left + width > areaRight) {
-    if (main->left() - gap - width >= areaLeft) {
-      left = main->left() - gap - width;
-    } else {
-      left = main->left();
-      top = main->top() + std::max(main->height(), main->designRect().height) + gap;
-    }
-  }
-  left = std::max(areaLeft, std::min(left, areaRight - width));
-  top = std::max(areaTop, std::min(top, areaBottom - height));
-  form.placeAt(left, top, width, height);
+  const Form* main = screen && app_ ? app_->mainForm() : nullptr;
+  const Rect place = firstPlacement(form, main, area, form.width(), form.height(), placed_);
+  if (!main || main == &form || !main->loaded()) ++placed_;
+  form.placeAt(place.left, place.top, place.width, place.height);
 }
 
 void QtBackend::destroyWindow(Form& form) {
@@ -429,28 +389,9 @@ QWidget* QtBackend::makeControl(Control& control, QWidget* parent) {
 }
 
 QRect QtBackend::controlRect(const Control& control, QWidget* w) const {
-  QRect r(toPixels(control.left()), toPixels(control.top()), toPixels(control.width()), toPixels(control.height()));
-  const Kind kind = control.kind();
-  if (control.caption().empty() || (kind != Kind::Label && kind != Kind::CheckBox && kind != Kind::Button)) return r;
-  // The designed sizes fit the designer's font; where this desktop's font
-  // needs more, the control grows to the right and down, within its
-  // container (a frame keeps its border).
-  const Container* container = control.parent();
-  if (!container) return r;
-  int roomRight = 0, roomDown = 0;
-  if (container->kind() == Kind::Form) {
-    const FormDesign& design = static_cast<const Form*>(container)->design();
-    roomRight = toPixels(design.clientWidth) - r.x();
-    roomDown = toPixels(design.clientHeight) - r.y();
-  } else {
-    constexpr int kFrameBorder = 2;
-    roomRight = toPixels(container->width()) - kFrameBorder - r.x();
-    roomDown = toPixels(container->height()) - kFrameBorder - r.y();
-  }
   const QSize needs = w->sizeHint();
-  if (needs.width() > r.width()) r.setWidth(std::max(r.width(), std::min(needs.width(), roomRight)));
-  if (needs.height() > r.height()) r.setHeight(std::max(r.height(), std::min(needs.height(), roomDown)));
-  return r;
+  const Rect r = controlPixels(control, needs.width(), needs.height(), twipsPerPixel());
+  return QRect(r.left, r.top, r.width, r.height);
 }
 
 void QtBackend::applyAll(Control& control) {

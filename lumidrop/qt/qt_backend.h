@@ -27,6 +27,7 @@
 #include "ui/application.h"
 #include "ui/backend.h"
 #include "ui/controls.h"
+#include "ui/geometry.h"
 
 class QApplication;
 class QEventLoop;
@@ -41,11 +42,6 @@ namespace ui {
 // Wayland gives a client no way to keep its window above the others and
 // the overlay must stay on top. Empty: Qt's own choice stands.
 std::string preferredPlatform(const char* requested, const char* x11Display);
-
-// The tick interval of a slider `lengthPixels` long: the smallest of its
-// large step times 1, 2, 5, 10, 20, ... that keeps ticks at least 8 pixels
-// apart (a tick every large step of a long range would draw a solid band).
-int tickInterval(int32_t min, int32_t max, int32_t largeChange, int32_t lengthPixels);
 
 class QtBackend : public Backend {
  public:

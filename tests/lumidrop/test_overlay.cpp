@@ -115,6 +115,21 @@ TEST_F(Overlay, OlderSystemsTakeTheMixerScaledToItsRange) {
   EXPECT_EQ(lumidrop::audio::mixerValue(100, 100000000), 100000000u) << "no 32-bit overflow";
 }
 
+// Windows 10 and 11 report major version 10 to a program that declares
+// them: they have the endpoint volume as Vista and 7 (6) do.
+TEST_F(Overlay, NewerSystemsKeepTheEndpointVolume) {
+  program->queryOsVersion = [] { return platform::OsVersion{true, 2, 10, 0}; };
+  run("AutoFade=0\r\nVolumeInhibit=37\r\n");
+  EXPECT_EQ(program->isWindowsNT6, True);
+  decide({0});
+  ASSERT_EQ(volume.changes().size(), 1u);
+  EXPECT_EQ(volume.changes()[0].road, RecordingVolume::Road::Endpoint);
+  EXPECT_EQ(lumidrop::WindowsVersion({true, 2, 6, 1}), True);
+  EXPECT_EQ(lumidrop::WindowsVersion({true, 2, 5, 1}), False) << "XP";
+  EXPECT_EQ(lumidrop::WindowsVersion({true, 1, 10, 0}), False) << "not the NT family";
+  EXPECT_EQ(lumidrop::WindowsVersion({false, 2, 10, 0}), False) << "the query failed";
+}
+
 TEST_F(Overlay, TheMixerIsLeftAloneOutsideItsRangeAndClosedAfterAFailedStep) {
   RecordingVolume& v = volume;
   lumidrop::audio::setMixerVolume(v.mixer(), 101, 1);

@@ -224,7 +224,7 @@ result "the free returns under a waiting watcher, and the probe goes once its wa
 echo "--- not run under wine, and why"
 echo "SKIP test_dsp_memory, test_out_of_memory: they replace the global operator new, which code in the DLL does not call"
 echo "SKIP test_comports, test_procyon, test_dsu_link, test_debug_log, test_transfer_mode, test_feedback_block, test_datagrams, test_mqtt_link, test_relay_service: their fixtures start Linux peers in-process; the WineSerial, WineDsu, WineMqtt, WineDatagrams and WineFixedFiles cases and the block processes above run against the same kinds of peers started here"
-echo "SKIP the fading program's, audio, window and tool suites: those programs are not built for Windows yet"
+echo "SKIP the audio, window and tool suites: those programs are not built for Windows yet; the fading program runs in run-wine-lumidrop.sh"
 echo "windows run took $(($(date +%s) - started)) s"
 echo "windows: $passed passed, $failed failed"
 [[ $failed -eq 0 ]]
