@@ -450,34 +450,6 @@ void SerialDevice::clearCancel() {
   }
 }
 
-struct WatcherThread::Impl {
-  std::thread thread;
-};
-
-WatcherThread::WatcherThread() = default;
-
-WatcherThread::~WatcherThread() { detach(); }
-
-bool WatcherThread::start(std::function<void()> body) {
-  try {
-    if (!impl_) impl_ = std::make_unique<Impl>();
-    impl_->thread = std::thread(std::move(body));
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-bool WatcherThread::joinable() const { return impl_ && impl_->thread.joinable(); }
-
-void WatcherThread::join() {
-  if (joinable()) impl_->thread.join();
-}
-
-void WatcherThread::detach() {
-  if (joinable()) impl_->thread.detach();
-}
-
 std::vector<int> listComPorts() {
   std::vector<int> ports;
   for (int com = 1; com <= 256; ++com) {

@@ -266,6 +266,8 @@ SessionState::SessionState() {
 SessionState::~SessionState() {
   if (thread.joinable()) {
     // Unloaded with a session running: it ends as TerminateDSU would end it.
+    // (On Windows the running thread keeps the library loaded, so this comes
+    // only at the process's end, when the thread is gone already.)
     instruction = kTerminate;
     sessionStop().request();
     thread.join();
@@ -332,9 +334,7 @@ int32_t initialiseDsu() {
   s.trailLength = 1;
   log("Creating DSU read thread\n");
   s.threadRunning = true;
-  try {
-    s.thread = std::thread(runReadThread, std::ref(s));
-  } catch (...) {
+  if (!s.thread.start([&s] { runReadThread(s); })) {
     // No thread (none to be had, or no memory for it): none runs.
     s.threadRunning = false;
     log("Cannot create Telvaris thread\n");

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "dsu/p3_decoder.h"
+#include "platform/module_thread.h"
 
 namespace dsu {
 
@@ -84,8 +85,10 @@ struct SessionState {
   StoragePositions savedPositions;  // main storage's, while monitor mode is on
 
   // The read thread: started by InitialiseDSU; joined by TerminateDSU, the
-  // next InitialiseDSU or LoadSession, or the state's end.
-  std::thread thread;
+  // next InitialiseDSU or LoadSession, or the state's end. It holds the
+  // library while it runs (see module_thread.h): on Windows an unload
+  // cannot wait for it.
+  platform::ModuleThread thread;
   std::atomic<bool> threadRunning {false};
   std::mutex endMutex;
   std::condition_variable threadEnded;

@@ -480,7 +480,10 @@ TLV_API int32_t TLV_CALL SetDSUProtocol(int32_t reserved, int32_t protocol);
  * the read thread is the library's own. GetSystemStatus, BufferLength,
  * PacketsInBuffer, TotalBytesRead, BatteryStatus and CurrentPacketNumber
  * may be called from any thread. Unloading the library with a session
- * running ends it as TerminateDSU would (without saving).
+ * running ends it as TerminateDSU would (without saving). On Windows, where
+ * an unload cannot wait for a thread, the session's thread keeps the DLL
+ * loaded instead: FreeLibrary leaves it (and the session) running until
+ * TerminateDSU, through a new LoadLibrary, or the process's end.
  * ---------------------------------------------------------------------- */
 
 /* Session statuses (GetSystemStatus) and their names in the debug log. */

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/module_thread.h"
 #include "platform/serial_device.h"
 #include "platform/system_error.h"
 
@@ -20,7 +21,7 @@ constexpr uint8_t kDtrBit = 1;
 constexpr uint8_t kRtsBit = 2;
 
 struct Watcher {
-  platform::WatcherThread thread;     // joined by whoever stops the watcher
+  platform::ModuleThread thread;     // joined by whoever stops the watcher
   std::atomic<bool> running {false};  // waiting for an event, so a stop must wake it
 };
 
@@ -55,7 +56,7 @@ thread_local const Port* t_watcherOf = nullptr;
 // module's end, joins it.
 void stopWatcher(Port& p) {
   if (t_watcherOf == &p) return;
-  platform::WatcherThread& thread = p.watcher.thread;
+  platform::ModuleThread& thread = p.watcher.thread;
   if (!thread.joinable()) return;
   if (p.watcher.running) p.device->cancelWait();
   thread.join();

@@ -120,34 +120,6 @@ class SerialDevice {
   std::unique_ptr<Impl> impl_;
 };
 
-// The thread a watcher waits on (waitEvent). Windows runs a library's
-// static destructors at unload under the loader lock, where no thread can
-// end; there the thread holds the module its code is in for as long as it
-// runs and lets go of it only as it ends (FreeLibraryAndExitThread). So the
-// module is never unloaded under a running watcher, and its end finds no
-// watcher to wait for: join() then returns at once. Here it is a plain
-// thread.
-class WatcherThread {
- public:
-  WatcherThread();
-  ~WatcherThread();  // lets a thread still running go on alone
-  WatcherThread(const WatcherThread&) = delete;
-  WatcherThread& operator=(const WatcherThread&) = delete;
-
-  // Runs `body` on a new thread; false when none can be made (nothing runs
-  // then). Only while not joinable().
-  bool start(std::function<void()> body);
-  // True from a start until join() or detach().
-  bool joinable() const;
-  // Waits until the thread has ended (or left the module, at its end).
-  void join();
-  void detach();
-
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
-};
-
 // The COM numbers (1-based, ascending) whose device exists on this machine.
 std::vector<int> listComPorts();
 
