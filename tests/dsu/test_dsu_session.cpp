@@ -1,8 +1,9 @@
 // Whole DSU sessions against the DSU simulator: over a pseudo-terminal for
 // every packet length, paused and resumed, filling a one-minute recording,
 // cut off mid-stream, ended while scanning, in monitor mode; over TCP/IP;
-// through a real broker on the MQTT and relay-service roads; and ended
-// while its MQTT connect hangs. The simulator replays packets that say who
+// through a real broker on the MQTT and relay-service roads, also while the
+// broker restarts and while its receive queue overflows; and ended while
+// its MQTT connect hangs. The simulator replays packets that say who
 // they are (p3_samples.h), so what GetP3Data hands out and what the session
 // file holds are checked against what the simulator sent.
 #include <arpa/inet.h>
@@ -15,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -595,6 +597,79 @@ TEST_F(DsuSession, MqttAndRelayRoadsThroughABroker) {
     ASSERT_EQ(TerminateDSU(0, 0, nullptr), TLV_TERMINATE_OK);
     EXPECT_TRUE(sim.waitForOutput("monitor/clinic/eeg/trainee/v1: streaming"));
   }
+}
+
+TEST_F(DsuSession, AnMqttSessionWhoseBrokerRestartsResumesStoring) {
+  fixtures::MosquittoBroker broker;
+  DsuSimulator sim(dsutest::kSimulator, broker, "app/publish", "dsu/stream", simOptions(14));
+  ASSERT_EQ(SetDataTransferMode(2, fixtures::MosquittoBroker::kAddress, broker.port(), "trainee", "app/publish",
+                                "dsu/stream", "", "", ""),
+            TLV_ROAD_MQTT);
+  ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
+  ASSERT_TRUE(waitStatus(TLV_DSU_SYSTEM_OK));
+  std::vector<Decoded> taken = collect(100);
+
+  broker.stop();
+  ASSERT_TRUE(waitStatus(TLV_DSU_WAITING_FOR_DATA));
+  // Back between the link's second and third try (1 s and 3 s, then 7 s
+  // after the loss), so that the simulator, which tries every 200 ms, is
+  // listening again before the session asks it for the stream.
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  const int32_t before = TotalBytesRead(0);
+  broker.start();
+  ASSERT_TRUE(sim.waitForOutput("reconnected to"));
+  ASSERT_TRUE(fixtures::waitFor([&] { return TotalBytesRead(0) >= before + 14 * 256; }, 20000))
+      << "storing did not resume";
+  ASSERT_TRUE(waitStatus(TLV_DSU_SYSTEM_OK));
+  const size_t beforeRestart = taken.size();
+  for (auto& d : collect(256)) taken.push_back(d);
+  ASSERT_EQ(TerminateDSU(0, 1, sessionPath().c_str()), TLV_TERMINATE_OK);
+
+  EXPECT_EQ(countMatching(log(), "MQTT link reconnected - sending the start signal again"), 1u);
+  // The identification report's stop, the unit brought online (stop,
+  // start), the start again after the restart, the end.
+  EXPECT_TRUE(sim.waitForReceived(22));
+  EXPECT_EQ(sim.received(), "stopstopstartstartstop");
+  EXPECT_GT(taken.size(), beforeRestart + 200);
+  EXPECT_LE(jumps(taken, 14), 1) << "one gap at most: the packets sent while the broker was away";
+  const std::vector<Decoded> saved = packetsOf(fixtures::readFile(sessionPath()), 14);
+  ASSERT_GE(saved.size(), taken.size());
+  EXPECT_EQ(std::vector<Decoded>(saved.begin(), saved.begin() + static_cast<long>(taken.size())), taken);
+}
+
+TEST_F(DsuSession, AnMqttSessionLogsTheBytesItsFullReceiveQueueLost) {
+  // 200000 messages of two bytes while the session sleeps 10 s between
+  // reads: at most three reads meet the flood, so at least one gap between
+  // them takes more messages than the link's queue holds (65536). Every
+  // byte published is then either stored (the session file) or lost (the
+  // log says how many).
+  constexpr int kMessages = 200000;
+  SetRecordingLength(3);
+  fixtures::MosquittoBroker broker;
+  ASSERT_EQ(SetDataTransferMode(2, fixtures::MosquittoBroker::kAddress, broker.port(), "trainee", "app/publish",
+                                "dsu/stream", "", "", ""),
+            TLV_ROAD_MQTT);
+  ReadDelay(10000);
+  ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
+  ASSERT_TRUE(broker.waitForSubscription("trainee"));
+  std::string lines;
+  for (int i = 0; i < kMessages; ++i) lines += "ab\n";
+  ASSERT_TRUE(fixtures::publishLinesFromOutside(broker, "dsu/stream", lines));
+  ReadDelay(100);
+  // A read that emptied the queue stores what it took before the thread
+  // looks at the terminate.
+  ASSERT_TRUE(fixtures::waitFor([] { return net::mqtt::queueLevel().messages == 0; }, 30000));
+  ASSERT_EQ(TerminateDSU(0, 1, sessionPath().c_str()), TLV_TERMINATE_OK);
+
+  long long lost = -1;
+  const std::regex line("MQTT receive queue full - ([0-9]+) bytes lost since the session started");
+  for (const std::string& message : log()) {
+    std::smatch m;
+    if (std::regex_match(message, m, line)) lost = std::stoll(m[1]);
+  }
+  ASSERT_GT(lost, 0) << "no loss logged";
+  const long long stored = static_cast<long long>(fixtures::readFile(sessionPath()).size());
+  EXPECT_EQ(stored + lost, 2LL * kMessages) << stored << " stored, " << lost << " lost";
 }
 
 TEST_F(DsuSession, AnMqttConnectThatHangsIsLeftToEndAndTheNextSessionWaitsForIt) {
