@@ -7,6 +7,13 @@
 // the object; later opens of the same object cost nothing. An object that
 // could not load stays closed for its whole life: the next object tries
 // again.
+//
+// FluidSynth itself is loaded at the first open, not linked: a host that
+// never plays a note does not load the synthesizer and its OpenMP runtime
+// (whose unloading leaks, and which a host that unloads this library would
+// otherwise unload with it), and the library still loads on a machine
+// without FluidSynth, where notes are skipped as without a sound font.
+// Once loaded it stays for the rest of the process.
 #include <fluidsynth.h>
 
 #include <algorithm>
@@ -17,6 +24,7 @@
 #include <vector>
 
 #include "midi_out_alsa_seq.h"
+#include "platform/dynlib.h"
 #include "platform/midi_out.h"
 #include "platform/paths.h"
 
@@ -35,11 +43,60 @@ constexpr const char* kSoundFonts[] = {
 // Long enough for the release of a sustained instrument to fade.
 constexpr int kReleaseMs = 1000;
 
-std::string soundFont(fluid_settings_t* settings) {
+// The FluidSynth functions used here, bound by name with the header's
+// signatures.
+#define TL_FLUID_FUNCTIONS(X)                                                                                 \
+  X(new_fluid_settings)                                                                                     \
+  X(delete_fluid_settings)                                                                                  \
+  X(fluid_settings_setnum)                                                                                  \
+  X(fluid_settings_setstr)                                                                                  \
+  X(fluid_settings_dupstr)                                                                                  \
+  X(fluid_free)                                                                                             \
+  X(new_fluid_synth)                                                                                        \
+  X(delete_fluid_synth)                                                                                     \
+  X(fluid_synth_sfload)                                                                                     \
+  X(new_fluid_audio_driver)                                                                                 \
+  X(delete_fluid_audio_driver)                                                                              \
+  X(fluid_synth_noteon)                                                                                     \
+  X(fluid_synth_noteoff)                                                                                    \
+  X(fluid_synth_cc)                                                                                         \
+  X(fluid_synth_program_change)                                                                             \
+  X(fluid_synth_channel_pressure)                                                                           \
+  X(fluid_synth_pitch_bend)                                                                                 \
+  X(fluid_synth_write_float)
+
+struct Fluid {
+#define TL_FLUID_MEMBER(name) decltype(&::name) name = nullptr;
+  TL_FLUID_FUNCTIONS(TL_FLUID_MEMBER)
+#undef TL_FLUID_MEMBER
+};
+
+// The bound functions, or nullptr where FluidSynth or one of them is
+// missing. Loaded once, by the first caller.
+const Fluid* fluid() {
+  static const Fluid* const loaded = []() -> const Fluid* {
+    static DynamicLibrary library;
+    static Fluid functions;
+    for (const char* file : {"libfluidsynth.so.3", "libfluidsynth.so"})
+      if (library.open(file)) break;
+    if (!library.isOpen()) return nullptr;
+    library.keepLoaded();
+    bool complete = true;
+#define TL_FLUID_BIND(name)                                           \
+  functions.name = library.function<decltype(&::name)>(#name); \
+  complete = complete && functions.name;
+    TL_FLUID_FUNCTIONS(TL_FLUID_BIND)
+#undef TL_FLUID_BIND
+    return complete ? &functions : nullptr;
+  }();
+  return loaded;
+}
+
+std::string soundFont(const Fluid& f, fluid_settings_t* settings) {
   char* configured = nullptr;
-  if (fluid_settings_dupstr(settings, "synth.default-soundfont", &configured) == FLUID_OK && configured) {
+  if (f.fluid_settings_dupstr(settings, "synth.default-soundfont", &configured) == FLUID_OK && configured) {
     std::string path = configured;
-    fluid_free(configured);
+    f.fluid_free(configured);
     if (fileExists(path)) return path;
   }
   for (const char* path : kSoundFonts)
@@ -49,28 +106,29 @@ std::string soundFont(fluid_settings_t* settings) {
 
 class Synth {
  public:
-  explicit Synth(int sampleRate) : sampleRate_(sampleRate) {}
+  // `f` must be loaded.
+  Synth(const Fluid& f, int sampleRate) : f_(f), sampleRate_(sampleRate) {}
   ~Synth() {
     // The driver first: its thread renders from the synthesizer.
-    if (driver_) delete_fluid_audio_driver(driver_);
-    if (synth_) delete_fluid_synth(synth_);
-    if (settings_) delete_fluid_settings(settings_);
+    if (driver_) f_.delete_fluid_audio_driver(driver_);
+    if (synth_) f_.delete_fluid_synth(synth_);
+    if (settings_) f_.delete_fluid_settings(settings_);
   }
   Synth(const Synth&) = delete;
   Synth& operator=(const Synth&) = delete;
 
   // Loads the synthesizer, and with `toServer` its audio driver.
   bool load(bool toServer) {
-    settings_ = new_fluid_settings();
+    settings_ = f_.new_fluid_settings();
     if (!settings_) return false;
-    fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate_);
-    fluid_settings_setnum(settings_, "synth.gain", 0.5);
-    fluid_settings_setstr(settings_, "audio.driver", "pulseaudio");
-    const std::string font = soundFont(settings_);
+    f_.fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate_);
+    f_.fluid_settings_setnum(settings_, "synth.gain", 0.5);
+    f_.fluid_settings_setstr(settings_, "audio.driver", "pulseaudio");
+    const std::string font = soundFont(f_, settings_);
     if (font.empty()) return false;
-    synth_ = new_fluid_synth(settings_);
-    if (!synth_ || fluid_synth_sfload(synth_, font.c_str(), 1) == FLUID_FAILED) return false;
-    if (toServer) driver_ = new_fluid_audio_driver(settings_, synth_);
+    synth_ = f_.new_fluid_synth(settings_);
+    if (!synth_ || f_.fluid_synth_sfload(synth_, font.c_str(), 1) == FLUID_FAILED) return false;
+    if (toServer) driver_ = f_.new_fluid_audio_driver(settings_, synth_);
     return !toServer || driver_;
   }
 
@@ -81,22 +139,22 @@ class Synth {
     const int data2 = (message >> 16) & 0x7F;
     switch (status) {
       case 0x80:
-        fluid_synth_noteoff(synth_, channel, data1);
+        f_.fluid_synth_noteoff(synth_, channel, data1);
         break;
       case 0x90:
-        fluid_synth_noteon(synth_, channel, data1, data2);
+        f_.fluid_synth_noteon(synth_, channel, data1, data2);
         break;  // velocity 0 ends the note
       case 0xB0:
-        fluid_synth_cc(synth_, channel, data1, data2);
+        f_.fluid_synth_cc(synth_, channel, data1, data2);
         break;
       case 0xC0:
-        fluid_synth_program_change(synth_, channel, data1);
+        f_.fluid_synth_program_change(synth_, channel, data1);
         break;
       case 0xD0:
-        fluid_synth_channel_pressure(synth_, channel, data1);
+        f_.fluid_synth_channel_pressure(synth_, channel, data1);
         break;
       case 0xE0:
-        fluid_synth_pitch_bend(synth_, channel, data1 | data2 << 7);
+        f_.fluid_synth_pitch_bend(synth_, channel, data1 | data2 << 7);
         break;
       default:
         break;  // system messages: nothing the voice sends
@@ -108,13 +166,14 @@ class Synth {
     float left[1024], right[1024];
     while (frames > 0) {
       const int n = static_cast<int>(std::min<int64_t>(frames, 1024));
-      fluid_synth_write_float(synth_, n, left, 0, 1, right, 0, 1);
+      f_.fluid_synth_write_float(synth_, n, left, 0, 1, right, 0, 1);
       for (int i = 0; i < n; ++i) out.push_back(0.5f * (left[i] + right[i]));
       frames -= n;
     }
   }
 
  private:
+  const Fluid& f_;
   int sampleRate_;
   fluid_settings_t* settings_ = nullptr;
   fluid_synth_t* synth_ = nullptr;
@@ -126,8 +185,10 @@ class SynthOut : public MidiOut {
   bool open() override {
     if (!tried_) {
       tried_ = true;
-      auto synth = std::make_unique<Synth>(44100);
-      if (synth->load(true)) synth_ = std::move(synth);
+      if (const Fluid* f = fluid()) {
+        auto synth = std::make_unique<Synth>(*f, 44100);
+        if (synth->load(true)) synth_ = std::move(synth);
+      }
     }
     open_ = synth_ != nullptr;
     return open_;
@@ -151,10 +212,12 @@ class Renderer : public MidiRenderer {
   bool open() override {
     if (!tried_) {
       tried_ = true;
-      auto synth = std::make_unique<Synth>(rate_);
-      if (synth->load(false)) {
-        synth_ = std::move(synth);
-        start_ = std::chrono::steady_clock::now();
+      if (const Fluid* f = fluid()) {
+        auto synth = std::make_unique<Synth>(*f, rate_);
+        if (synth->load(false)) {
+          synth_ = std::move(synth);
+          start_ = std::chrono::steady_clock::now();
+        }
       }
     }
     open_ = synth_ != nullptr;
