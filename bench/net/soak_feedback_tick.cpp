@@ -151,7 +151,8 @@ int main(int argc, char** argv) {
   const double totalCpu = cpuSeconds();
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   terminateMQTTConnection();
-  publisher.stop();
+  // Its last five seconds are over soon: then it says what it sent.
+  if (!publisher.waitExit(15000)) publisher.stop();
 
   double highest = 0, afterMinute = 0, highestAfterMinute = 0, highestCpu = 0;
   for (const Sample& s : samples) {
