@@ -5,7 +5,8 @@
 # the inputs that once crashed it (tests/fuzz/TARGET/regressions), then the
 # fuzzer from its seeds (tests/fuzz/TARGET/seeds) and the corpus it has
 # grown so far (build-fuzz/corpus/TARGET).
-#   --smoke SECONDS  each target this long (the test command's short run)
+#   --smoke SECONDS  each target this long from its seeds alone (the test
+#                    command's short run)
 #   --runs N         each target N executions
 #   --minutes M      each target M minutes or 10 million executions,
 #                    whichever comes first (the default: 20 minutes)
@@ -20,10 +21,11 @@ top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 all=(settings_file feedback_decision filter_gen session_file transfer_mode mci_command dsu_sim_commands)
 limit=(-max_total_time=1200 -runs=10000000)
 targets=()
+smoke=
 while [[ $# -gt 0 ]]; do
   case "$1" in
     -h|--help) awk 'NR == 1 { next } /^#/ { sub(/^# ?/, ""); print; next } { exit }' "${BASH_SOURCE[0]}"; exit 0 ;;
-    --smoke) limit=(-max_total_time="${2:?--smoke takes seconds}"); shift 2 ;;
+    --smoke) limit=(-max_total_time="${2:?--smoke takes seconds}"); smoke=yes; shift 2 ;;
     --runs) limit=(-runs="${2:?--runs takes a count}"); shift 2 ;;
     --minutes) limit=(-max_total_time=$((${2:?--minutes takes minutes} * 60)) -runs=10000000); shift 2 ;;
     -*) echo "fuzz.sh: unknown option '$1' (scripts/fuzz.sh --help)" >&2; exit 2 ;;
@@ -52,10 +54,17 @@ ninja -C $build -j 2 $(printf 'fuzz_%s ' "${targets[@]}") >$build/fuzz-build.log
 # UBSan findings abort (the tree is built with -fno-sanitize-recover), so
 # libFuzzer keeps their input like any crash's.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
+# A smoke run starts from the seeds alone, into a scratch corpus, so that its
+# few seconds stay a few seconds however large the grown corpus has become.
+if [[ -n $smoke ]]; then
+  smoke=$(mktemp -d)
+  trap 'rm -rf "$smoke"' EXIT
+fi
 status=0
 for t in "${targets[@]}"; do
   bin=$build/fuzz/fuzz_$t
   corpus=$build/corpus/$t
+  [[ -n $smoke ]] && corpus=$smoke/$t
   artifacts=$build/artifacts/$t
   log=$build/fuzz-$t.log
   mkdir -p "$corpus" "$artifacts"
