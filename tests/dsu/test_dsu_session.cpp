@@ -638,27 +638,33 @@ TEST_F(DsuSession, AnMqttSessionWhoseBrokerRestartsResumesStoring) {
 }
 
 TEST_F(DsuSession, AnMqttSessionLogsTheBytesItsFullReceiveQueueLost) {
-  // 200000 messages of two bytes while the session sleeps 10 s between
-  // reads: at most three reads meet the flood, so at least one gap between
-  // them takes more messages than the link's queue holds (65536). Every
-  // byte published is then either stored (the session file) or lost (the
-  // log says how many).
-  constexpr int kMessages = 200000;
-  SetRecordingLength(3);
+  // 25 MiB in 256 KiB messages while the session sleeps 10 s after a read:
+  // more than the link's queue holds (16 MiB) arrives between two reads
+  // however slow the machine. Every byte published is then either stored
+  // (the session file) or lost (the log says how many).
+  constexpr size_t kMessage = 256 * 1024;
+  constexpr int kMessages = 100;
+  SetRecordingLength(150);  // 32 MB: room for all of it
   fixtures::MosquittoBroker broker;
   ASSERT_EQ(SetDataTransferMode(2, fixtures::MosquittoBroker::kAddress, broker.port(), "trainee", "app/publish",
                                 "dsu/stream", "", "", ""),
             TLV_ROAD_MQTT);
   ReadDelay(10000);
+  const uint64_t droppedBefore = net::mqtt::droppedBytes();
   ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
   ASSERT_TRUE(broker.waitForSubscription("trainee"));
-  std::string lines;
-  for (int i = 0; i < kMessages; ++i) lines += "ab\n";
-  ASSERT_TRUE(fixtures::publishLinesFromOutside(broker, "dsu/stream", lines));
+  // The session's own link publishes, through the broker, to the topic it
+  // takes the stream from.
+  for (int i = 0; i < kMessages; ++i) {
+    const std::string payload(kMessage, static_cast<char>('A' + i % 26));
+    ASSERT_EQ(publishToMQTTConnectionWithLength("dsu/stream", payload.data(), static_cast<int32_t>(payload.size())), 0);
+  }
+  const uint64_t published = uint64_t {kMessage} * kMessages;
   ReadDelay(100);
-  // A read that emptied the queue stores what it took before the thread
-  // looks at the terminate.
-  ASSERT_TRUE(fixtures::waitFor([] { return net::mqtt::queueLevel().messages == 0; }, 30000));
+  // Everything has come: stored, or pushed out of the queue.
+  ASSERT_TRUE(fixtures::waitFor(
+      [&] { return static_cast<uint64_t>(TotalBytesRead(0)) + net::mqtt::droppedBytes() - droppedBefore >= published; },
+      60000));
   ASSERT_EQ(TerminateDSU(0, 1, sessionPath().c_str()), TLV_TERMINATE_OK);
 
   long long lost = -1;
@@ -669,7 +675,7 @@ TEST_F(DsuSession, AnMqttSessionLogsTheBytesItsFullReceiveQueueLost) {
   }
   ASSERT_GT(lost, 0) << "no loss logged";
   const long long stored = static_cast<long long>(fixtures::readFile(sessionPath()).size());
-  EXPECT_EQ(stored + lost, 2LL * kMessages) << stored << " stored, " << lost << " lost";
+  EXPECT_EQ(stored + lost, static_cast<long long>(published)) << stored << " stored, " << lost << " lost";
 }
 
 TEST_F(DsuSession, AnMqttConnectThatHangsIsLeftToEndAndTheNextSessionWaitsForIt) {
