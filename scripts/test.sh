@@ -3,10 +3,11 @@
 # suite three times: plain, under AddressSanitizer with
 # UndefinedBehaviorSanitizer, and the tests that start threads under
 # ThreadSanitizer; a fourth run cross-builds the Windows DLLs and runs their
-# tests under wine64. Exits non-zero when any run fails.
+# tests under wine64; last, each libFuzzer target runs for a few seconds
+# (scripts/fuzz.sh --smoke). Exits non-zero when any run fails.
 #
 # Usage: scripts/test.sh [-h | --help]
-# It builds build/, build-asan/, build-tsan/ and build-windows/ with two
+# It builds build/, build-asan/, build-tsan/, build-windows/ and build-fuzz/ with two
 # jobs each: about half an hour from nothing on two cores, then some minutes
 # of tests.
 # Some tests alone: ctest --test-dir build -R PATTERN (see the README).
@@ -106,5 +107,22 @@ windows() {
   return $rc
 }
 windows || status=1
+
+# The libFuzzer targets (clang, ASan+UBSan, build-fuzz/), a few seconds each
+# from their seeds after the inputs that once crashed them.
+fuzzsmoke() {
+  echo "=== fuzz smoke"
+  local log=build-fuzz/smoke-summary.log rc=0
+  mkdir -p build-fuzz
+  bash scripts/fuzz.sh --smoke 4 | tee "$log" || rc=1
+  local ran bad
+  ran=$(grep -cE '^fuzz_[a-z_]+: [0-9?]+ executions' "$log" || true)
+  bad=$(grep -cE '^fuzz_[a-z_]+: (FAILED|a regression input)' "$log" || true)
+  passed=$((passed + ran - $(grep -cE '^fuzz_[a-z_]+: FAILED' "$log" || true)))
+  failed=$((failed + bad))
+  [[ $rc -ne 0 && $bad -eq 0 ]] && failed=$((failed + 1))
+  return $rc
+}
+fuzzsmoke || status=1
 echo "all runs: $passed passed, $failed failed"
 exit $status

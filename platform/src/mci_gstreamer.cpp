@@ -10,15 +10,15 @@
 // gap and without a state change, so a pause at any moment stays a pause.
 #include <gst/gst.h>
 
-#include <cctype>
 #include <cmath>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/mci.h"
+#include "platform/mci_command.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -34,26 +34,6 @@ constexpr const char* kRepeatKey = "telvaris-repeat";
 bool mediaReady() {
   static const bool ready = gst_init_check(nullptr, nullptr, nullptr);
   return ready;
-}
-
-struct Word {
-  std::string lower;
-  size_t begin, end;  // in the command string
-};
-
-std::vector<Word> words(const std::string& text) {
-  std::vector<Word> out;
-  size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    if (i == text.size()) break;
-    const size_t begin = i;
-    while (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    Word w {text.substr(begin, i - begin), begin, i};
-    for (char& c : w.lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    out.push_back(std::move(w));
-  }
-  return out;
 }
 
 bool repeating(GstElement* playbin) { return g_object_get_data(G_OBJECT(playbin), kRepeatKey) != nullptr; }
@@ -100,52 +80,41 @@ class GstMci : public Mci {
   }
 
   bool sendString(const char* command) override {
-    if (!command || !mediaReady()) return false;
-    const std::string text = command;
-    const std::vector<Word> w = words(text);
-    if (w.size() < 2) return false;
+    const std::optional<MciCommand> c = parseMciCommand(command);
+    if (!c || !mediaReady()) return false;
     std::lock_guard<std::mutex> hold(lock_);
-    const std::string& verb = w[0].lower;
-    if (verb == "open") return open(text, w);
+    if (c->verb == MciCommand::Verb::kOpen) return open(*c);
 
-    auto found = devices_.find(w[1].lower);
+    auto found = devices_.find(c->alias);
     if (found == devices_.end()) return false;
     Device& d = found->second;
-    if (verb == "play" && (w.size() == 2 || (w.size() == 3 && w[2].lower == "repeat"))) {
-      const bool repeat = w.size() == 3;
-      g_object_set_data(G_OBJECT(d.playbin), kRepeatKey, GINT_TO_POINTER(repeat));
-      if (repeat && !d.looping) {
-        // From where it stands (its start, after the open).
-        gint64 position = 0;
-        if (!gst_element_query_position(d.playbin, GST_FORMAT_TIME, &position)) position = 0;
-        d.looping = playSegment(d.playbin, position, true);
-      }
-      d.mode = Mode::kPlaying;
-      return gst_element_set_state(d.playbin, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
-    }
-    if (verb == "pause" && w.size() == 2) {
-      if (d.mode == Mode::kPlaying) d.mode = Mode::kPaused;
-      return gst_element_set_state(d.playbin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
-    }
-    if (verb == "resume" && w.size() == 2) {
-      if (d.mode == Mode::kStopped) return false;  // nothing was playing
-      d.mode = Mode::kPlaying;
-      return gst_element_set_state(d.playbin, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
-    }
-    if (verb == "setaudio" && w.size() == 5 && w[2].lower == "volume" && w[3].lower == "to") {
-      const std::string& value = w[4].lower;
-      if (value.empty() || value.size() > 4) return false;
-      for (char c : value)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-      const int level = std::stoi(value);
-      if (level > 1000) return false;
-      g_object_set(d.playbin, "volume", level / 1000.0, nullptr);
-      return true;
-    }
-    if (verb == "close" && w.size() == 2) {
-      release(d);
-      devices_.erase(found);
-      return true;
+    switch (c->verb) {
+      case MciCommand::Verb::kPlay:
+        g_object_set_data(G_OBJECT(d.playbin), kRepeatKey, GINT_TO_POINTER(c->repeat));
+        if (c->repeat && !d.looping) {
+          // From where it stands (its start, after the open).
+          gint64 position = 0;
+          if (!gst_element_query_position(d.playbin, GST_FORMAT_TIME, &position)) position = 0;
+          d.looping = playSegment(d.playbin, position, true);
+        }
+        d.mode = Mode::kPlaying;
+        return gst_element_set_state(d.playbin, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+      case MciCommand::Verb::kPause:
+        if (d.mode == Mode::kPlaying) d.mode = Mode::kPaused;
+        return gst_element_set_state(d.playbin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
+      case MciCommand::Verb::kResume:
+        if (d.mode == Mode::kStopped) return false;  // nothing was playing
+        d.mode = Mode::kPlaying;
+        return gst_element_set_state(d.playbin, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+      case MciCommand::Verb::kSetVolume:
+        g_object_set(d.playbin, "volume", c->volume / 1000.0, nullptr);
+        return true;
+      case MciCommand::Verb::kClose:
+        release(d);
+        devices_.erase(found);
+        return true;
+      case MciCommand::Verb::kOpen:
+        break;
     }
     return false;
   }
@@ -153,10 +122,11 @@ class GstMci : public Mci {
   MciStatus status(const char* alias) override {
     MciStatus out;
     if (!alias || !mediaReady()) return out;
-    const std::vector<Word> w = words(alias);
-    if (w.size() != 1) return out;
+    // An alias alone reads as a command whose verb is missing.
+    const std::optional<MciCommand> c = parseMciCommand(("close " + std::string(alias)).c_str());
+    if (!c) return out;
     std::lock_guard<std::mutex> hold(lock_);
-    auto found = devices_.find(w[0].lower);
+    auto found = devices_.find(c->alias);
     if (found == devices_.end()) return out;
     GstElement* playbin = found->second.playbin;
     GstState current = GST_STATE_NULL, pending = GST_STATE_VOID_PENDING;
@@ -178,16 +148,10 @@ class GstMci : public Mci {
     bool looping = false;  // playing as a segment
   };
 
-  // "open <path> type mpegvideo alias <alias>": the path may hold spaces,
-  // and may stand in double quotes.
-  bool open(const std::string& text, const std::vector<Word>& w) {
-    const size_t n = w.size();
-    if (n < 6 || w[n - 2].lower != "alias" || w[n - 4].lower != "type" || w[n - 3].lower != "mpegvideo") return false;
-    const std::string alias = w[n - 1].lower;
+  bool open(const MciCommand& c) {
+    const std::string& alias = c.alias;
     if (devices_.count(alias)) return false;  // in use
-    std::string path = text.substr(w[1].begin, w[n - 5].end - w[1].begin);
-    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
-    const std::string file = mapPath(path);
+    const std::string file = mapPath(c.path);
     if (file.empty() || !fileExists(file)) return false;
 
     gchar* uri = gst_filename_to_uri(file.c_str(), nullptr);

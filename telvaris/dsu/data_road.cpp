@@ -58,6 +58,10 @@ DataRoad::Opened DataRoad::open(StopToken& stop) {
         log("Failed to subscribe to %s\n", settings_.subscribeTopic.c_str());
         return stop.requested() ? Opened::kStopped : Opened::kFailed;
       }
+      // The link's counters run for the whole process: this session's share
+      // is what they gain from here on.
+      reconnectsSeen_ = net::mqtt::reconnectCount();
+      droppedAtOpen_ = net::mqtt::droppedBytes();
       break;
     }
   }
@@ -162,6 +166,16 @@ ReplyReader DataRoad::replies(uint8_t* buffer, size_t capacity) {
     }
   }
 }
+
+bool DataRoad::linkCameBack() {
+  if (!mqttRoad()) return false;
+  const uint32_t now = net::mqtt::reconnectCount();
+  if (now == reconnectsSeen_) return false;
+  reconnectsSeen_ = now;
+  return true;
+}
+
+uint64_t DataRoad::bytesLost() const { return mqttRoad() ? net::mqtt::droppedBytes() - droppedAtOpen_ : 0; }
 
 void DataRoad::close() {
   if (settings_.mode == kSerial && port_ >= 0 && wire::held(port_)) wire::close(port_);

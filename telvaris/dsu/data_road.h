@@ -58,11 +58,24 @@ class DataRoad {
   // the MQTT link, which keeps it until its own terminate).
   void close();
 
+  // MQTT roads: true once for each time the link has come back after a loss
+  // since the road was opened (or since the last call that said so). A
+  // restarted broker forgets who asked for the stream, so the session asks
+  // again. Always false on the other roads.
+  bool linkCameBack();
+  // MQTT roads: payload bytes that the link's full receive queue pushed out
+  // since the road was opened; 0 on the other roads.
+  uint64_t bytesLost() const;
+
  private:
   int32_t readTcp(uint8_t* buffer, int32_t capacity, int timeoutMs, StopToken& stop);
 
+  bool mqttRoad() const { return settings_.mode == kMqtt || settings_.mode == kRelay; }
+
   TransferSettings settings_;
   int32_t port_ = -1;
+  uint32_t reconnectsSeen_ = 0;
+  uint64_t droppedAtOpen_ = 0;
   std::unique_ptr<platform::TcpClient> tcp_;
 };
 

@@ -29,6 +29,7 @@ constexpr int kCloseDownWaits = 7;
 constexpr auto kCloseDownWait = std::chrono::milliseconds(200);
 constexpr uint32_t kWineHackWaitMs = 500;
 constexpr uint32_t kSignalSettleMs = 100;
+constexpr uint32_t kLossLogIntervalMs = 1000;
 
 // Sets `instruction` from the read thread's side (or a pause's): never
 // over a TERMINATE, which only a new session takes back.
@@ -154,6 +155,32 @@ bool storeRead(SessionState& s, int32_t got) {
   return true;
 }
 
+// A link that came back after a loss (a broker restart) may have lost the
+// stream with it: the broker forgets who asked for it, and so may the unit's
+// side. The session asks again, unless it is paused (a resume asks then).
+void askAgainAfterReconnect(SessionState& s, DataRoad& road, StopToken& stop) {
+  if (!road.linkCameBack() || s.instruction != kRun) return;
+  log("MQTT link reconnected - sending the start signal again\n");
+  sendStartSignal(road.port(), stop);
+}
+
+// Bytes the MQTT link's full receive queue pushed out during the session:
+// logged when the count grew, at most once a second, and at the end.
+struct LossLog {
+  uint64_t logged = 0;
+  uint32_t atMs = 0;
+};
+
+void logLostBytes(const DataRoad& road, LossLog& loss, bool final) {
+  const uint64_t lost = road.bytesLost();
+  if (lost == loss.logged) return;
+  const uint32_t now = platform::tickMs();
+  if (!final && loss.logged != 0 && now - loss.atMs < kLossLogIntervalMs) return;
+  log("MQTT receive queue full - %llu bytes lost since the session started\n", static_cast<unsigned long long>(lost));
+  loss.logged = lost;
+  loss.atMs = now;
+}
+
 void finishThread(SessionState& s) {
   {
     std::lock_guard lock(s.endMutex);
@@ -199,6 +226,7 @@ void readThread(SessionState& s) {
 
   const uint32_t start = platform::tickMs();
   s.elapsedTicks = static_cast<int32_t>(start);
+  LossLog loss;
   for (;;) {
     if (s.instruction == kTerminate || stop.requested()) {
       log("Terminating 'read' thread\n");
@@ -210,9 +238,13 @@ void readThread(SessionState& s) {
     ++s.reads;
     s.lastReadLength = got;
     if (loggingOn() && debugLevel() == 1) log("Device returned %d bytes\n", got);
-    if (storeRead(s, got)) stop.sleepFor(static_cast<uint32_t>(std::max<int32_t>(linkSettings().readDelayMs, 0)));
+    const bool stored = storeRead(s, got);
+    askAgainAfterReconnect(s, road, stop);
+    logLostBytes(road, loss, false);
+    if (stored) stop.sleepFor(static_cast<uint32_t>(std::max<int32_t>(linkSettings().readDelayMs, 0)));
   }
   s.elapsedTicks = static_cast<int32_t>(platform::tickMs() - start);
+  logLostBytes(road, loss, true);
 
   // The closing stop signal keeps its byte pacing however the session ends.
   const int32_t status = s.dsuStatus;

@@ -1,8 +1,9 @@
 // Whole DSU sessions against the DSU simulator: over a pseudo-terminal for
 // every packet length, paused and resumed, filling a one-minute recording,
 // cut off mid-stream, ended while scanning, in monitor mode; over TCP/IP;
-// through a real broker on the MQTT and relay-service roads; and ended
-// while its MQTT connect hangs. The simulator replays packets that say who
+// through a real broker on the MQTT and relay-service roads, also while the
+// broker restarts and while its receive queue overflows; and ended while
+// its MQTT connect hangs. The simulator replays packets that say who
 // they are (p3_samples.h), so what GetP3Data hands out and what the session
 // file holds are checked against what the simulator sent.
 #include <arpa/inet.h>
@@ -15,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -595,6 +597,85 @@ TEST_F(DsuSession, MqttAndRelayRoadsThroughABroker) {
     ASSERT_EQ(TerminateDSU(0, 0, nullptr), TLV_TERMINATE_OK);
     EXPECT_TRUE(sim.waitForOutput("monitor/clinic/eeg/trainee/v1: streaming"));
   }
+}
+
+TEST_F(DsuSession, AnMqttSessionWhoseBrokerRestartsResumesStoring) {
+  fixtures::MosquittoBroker broker;
+  DsuSimulator sim(dsutest::kSimulator, broker, "app/publish", "dsu/stream", simOptions(14));
+  ASSERT_EQ(SetDataTransferMode(2, fixtures::MosquittoBroker::kAddress, broker.port(), "trainee", "app/publish",
+                                "dsu/stream", "", "", ""),
+            TLV_ROAD_MQTT);
+  ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
+  ASSERT_TRUE(waitStatus(TLV_DSU_SYSTEM_OK));
+  std::vector<Decoded> taken = collect(100);
+
+  broker.stop();
+  ASSERT_TRUE(waitStatus(TLV_DSU_WAITING_FOR_DATA));
+  // Back between the link's second and third try (1 s and 3 s, then 7 s
+  // after the loss), so that the simulator, which tries every 200 ms, is
+  // listening again before the session asks it for the stream.
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  const int32_t before = TotalBytesRead(0);
+  broker.start();
+  ASSERT_TRUE(sim.waitForOutput("reconnected to"));
+  ASSERT_TRUE(fixtures::waitFor([&] { return TotalBytesRead(0) >= before + 14 * 256; }, 20000))
+      << "storing did not resume";
+  ASSERT_TRUE(waitStatus(TLV_DSU_SYSTEM_OK));
+  const size_t beforeRestart = taken.size();
+  for (auto& d : collect(256)) taken.push_back(d);
+  ASSERT_EQ(TerminateDSU(0, 1, sessionPath().c_str()), TLV_TERMINATE_OK);
+
+  EXPECT_EQ(countMatching(log(), "MQTT link reconnected - sending the start signal again"), 1u);
+  // The identification report's stop, the unit brought online (stop,
+  // start), the start again after the restart, the end.
+  EXPECT_TRUE(sim.waitForReceived(22));
+  EXPECT_EQ(sim.received(), "stopstopstartstartstop");
+  EXPECT_GT(taken.size(), beforeRestart + 200);
+  EXPECT_LE(jumps(taken, 14), 1) << "one gap at most: the packets sent while the broker was away";
+  const std::vector<Decoded> saved = packetsOf(fixtures::readFile(sessionPath()), 14);
+  ASSERT_GE(saved.size(), taken.size());
+  EXPECT_EQ(std::vector<Decoded>(saved.begin(), saved.begin() + static_cast<long>(taken.size())), taken);
+}
+
+TEST_F(DsuSession, AnMqttSessionLogsTheBytesItsFullReceiveQueueLost) {
+  // 25 MiB in 256 KiB messages while the session sleeps 10 s after a read:
+  // more than the link's queue holds (16 MiB) arrives between two reads
+  // however slow the machine. Every byte published is then either stored
+  // (the session file) or lost (the log says how many).
+  constexpr size_t kMessage = 256 * 1024;
+  constexpr int kMessages = 100;
+  SetRecordingLength(150);  // 32 MB: room for all of it
+  fixtures::MosquittoBroker broker;
+  ASSERT_EQ(SetDataTransferMode(2, fixtures::MosquittoBroker::kAddress, broker.port(), "trainee", "app/publish",
+                                "dsu/stream", "", "", ""),
+            TLV_ROAD_MQTT);
+  ReadDelay(10000);
+  const uint64_t droppedBefore = net::mqtt::droppedBytes();
+  ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
+  ASSERT_TRUE(broker.waitForSubscription("trainee"));
+  // The session's own link publishes, through the broker, to the topic it
+  // takes the stream from.
+  for (int i = 0; i < kMessages; ++i) {
+    const std::string payload(kMessage, static_cast<char>('A' + i % 26));
+    ASSERT_EQ(publishToMQTTConnectionWithLength("dsu/stream", payload.data(), static_cast<int32_t>(payload.size())), 0);
+  }
+  const uint64_t published = uint64_t {kMessage} * kMessages;
+  ReadDelay(100);
+  // Everything has come: stored, or pushed out of the queue.
+  ASSERT_TRUE(fixtures::waitFor(
+      [&] { return static_cast<uint64_t>(TotalBytesRead(0)) + net::mqtt::droppedBytes() - droppedBefore >= published; },
+      60000));
+  ASSERT_EQ(TerminateDSU(0, 1, sessionPath().c_str()), TLV_TERMINATE_OK);
+
+  long long lost = -1;
+  const std::regex line("MQTT receive queue full - ([0-9]+) bytes lost since the session started");
+  for (const std::string& message : log()) {
+    std::smatch m;
+    if (std::regex_match(message, m, line)) lost = std::stoll(m[1]);
+  }
+  ASSERT_GT(lost, 0) << "no loss logged";
+  const long long stored = static_cast<long long>(fixtures::readFile(sessionPath()).size());
+  EXPECT_EQ(stored + lost, static_cast<long long>(published)) << stored << " stored, " << lost << " lost";
 }
 
 TEST_F(DsuSession, AnMqttConnectThatHangsIsLeftToEndAndTheNextSessionWaitsForIt) {

@@ -3,6 +3,10 @@
 //   block_peer check         exits 0 when the block holds that pattern
 //   block_peer zero          exits 0 when the block is all zero
 //   block_peer hold SECONDS  keeps the block mapped for a while
+//   block_peer churn         writes two patterns in turn until killed
+//   block_peer torn          exits 0 when every value and status is one
+//                            of the two patterns' (a write cut short mixes
+//                            them element by element, nothing else)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +21,12 @@ int fail(const char* what, int index) {
   std::fprintf(stderr, "block_peer: %s differs at %d\n", what, index);
   return 1;
 }
+
+// The two patterns of `churn`: element i of pattern p.
+double churnAmplitude(int p, int i) { return p == 0 ? i * 2.0 : -i - 0.75; }
+double churnThreshold(int p, int i) { return p == 0 ? 1e6 + i : i / 8.0; }
+int32_t churnModality(int p, int i) { return p == 0 ? i : -7 * i - 1; }
+int32_t churnStatus(int p) { return p == 0 ? 6 : 8; }
 
 }  // namespace
 
@@ -53,6 +63,41 @@ int main(int argc, char** argv) {
     if (tlAPIGetSystemStatus() != (zero ? 0 : 7)) return fail("system status", 0);
     if (tlAPIGetFeedbackStatus() != (zero ? 0 : 2)) return fail("feedback status", 0);
     if (tlAPIGetLumiDropStatus() != (zero ? 0 : -12345)) return fail("lumidrop status", 0);
+    return 0;
+  }
+  if (command == "churn") {
+    double a[2][256], t[2][256];
+    int32_t m[2][256];
+    for (int p = 0; p < 2; ++p) {
+      for (int i = 0; i < 256; ++i) {
+        a[p][i] = churnAmplitude(p, i);
+        t[p][i] = churnThreshold(p, i);
+        m[p][i] = churnModality(p, i);
+      }
+    }
+    for (unsigned long round = 0;; ++round) {
+      const int p = static_cast<int>(round % 2);
+      tlAPISetSystemStatus(churnStatus(p));
+      tlAPISetFeedbackValues(a[p], t[p], m[p]);
+      tlAPISetLumiDropStatus(churnStatus(p));
+      if (round == 1) {
+        std::printf("churning\n");
+        std::fflush(stdout);
+      }
+    }
+  }
+  if (command == "torn") {
+    tlAPIGetAmplitudeValues(amplitudes);
+    tlAPIGetThresholdValues(thresholds);
+    tlAPIGetModalityValues(modalities);
+    for (int i = 1; i < 255; ++i) {
+      if (amplitudes[i] != churnAmplitude(0, i) && amplitudes[i] != churnAmplitude(1, i)) return fail("amplitude", i);
+      if (thresholds[i] != churnThreshold(0, i) && thresholds[i] != churnThreshold(1, i)) return fail("threshold", i);
+      if (modalities[i] != churnModality(0, i) && modalities[i] != churnModality(1, i)) return fail("modality", i);
+    }
+    const int32_t status = tlAPIGetSystemStatus(), lumidrop = tlAPIGetLumiDropStatus();
+    if (status != churnStatus(0) && status != churnStatus(1)) return fail("system status", 0);
+    if (lumidrop != churnStatus(0) && lumidrop != churnStatus(1)) return fail("lumidrop status", 0);
     return 0;
   }
   if (command == "hold" && argc > 2) {

@@ -1,11 +1,15 @@
 // The shared feedback block through libtelvaris.so, with a second real
 // process (block_peer) on the same block.
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/child_process.h"
@@ -65,6 +69,41 @@ TEST_F(FeedbackBlock, TheLastUserLeavingClearsTheBlockForTheNext) {
   EXPECT_EQ(peer(root.path(), {"check"}), 0);
   holder.stop();
   EXPECT_EQ(peer(root.path(), {"zero"}), 0);
+}
+
+TEST_F(FeedbackBlock, AUserKilledWithSigkillLeavesTheBlockSane) {
+  // No user in this process. A holder keeps the block while a writer is
+  // killed in the middle of its writes.
+  fixtures::ChildProcess holder;
+  const std::string held = root.file("holder.out");
+  holder.start({BLOCK_PEER_PATH, "hold", "60"}, {{"TELVARIS_ROOT", root.path()}}, held);
+  ASSERT_TRUE(fixtures::waitFor([&] { return fixtures::readFile(held) == "holding\n"; }, 5000));
+  auto killWriter = [&] {
+    fixtures::ChildProcess writer;
+    const std::string said = root.file("writer.out");
+    std::remove(said.c_str());
+    writer.start({BLOCK_PEER_PATH, "churn"}, {{"TELVARIS_ROOT", root.path()}}, said);
+    if (!fixtures::waitFor([&] { return fixtures::readFile(said) == "churning\n"; }, 5000)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::kill(writer.pid(), SIGKILL);
+    int status = 0;
+    return writer.waitExit(5000, &status) && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  };
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(killWriter());
+    EXPECT_EQ(peer(root.path(), {"torn"}), 0) << "each value is one the writer wrote, round " << i;
+  }
+  // The block still works for everyone: nothing stays locked.
+  ASSERT_EQ(peer(root.path(), {"write"}), 0);
+  EXPECT_EQ(peer(root.path(), {"check"}), 0);
+
+  // Every user killed without letting go: the next first user finds the
+  // block zeroed, as after an orderly end.
+  ::kill(holder.pid(), SIGKILL);
+  ASSERT_TRUE(holder.waitExit(5000));
+  EXPECT_EQ(peer(root.path(), {"zero"}), 0);
+  ASSERT_TRUE(killWriter());
+  EXPECT_EQ(peer(root.path(), {"zero"}), 0) << "a writer killed alone leaves nothing behind";
 }
 
 TEST_F(FeedbackBlock, GettersLeaveTheEdgeElementsAlone) {

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -66,6 +67,9 @@ void usage(FILE* to) {
       "    --stream TOPIC   the library's subscribe topic, where the packets go\n"
       "    --packets N      packets in each message (default 8)\n"
       "    --client-id ID   MQTT client identifier (default dsu-sim-<pid>)\n"
+      "                     a lost broker is tried again every 200 ms; the stream then\n"
+      "                     waits for a new start (a restarted broker has forgotten\n"
+      "                     who asked for it)\n"
       "\n"
       "The unit (serial road, and commands over TCP):\n"
       "  Frames are 0x02 (single-step) or 0x01 (burst), the text, 0x0A; a signal may\n"
@@ -543,6 +547,27 @@ bool isCommand(const std::string& payload, const std::string& word) {
   return payload == word || payload.rfind(word + "/", 0) == 0;
 }
 
+// After a lost broker (a restart, say) the stream has stopped, as a relay
+// that lost its subscribers stops: it goes on only when asked again. Tries
+// to connect every 200 ms until it succeeds (true) or the simulator is told
+// to stop (false).
+bool reconnectMqtt(const Options& o, Simulator& sim, MQTTClient client) {
+  sim.stopStream("lost the broker");
+  MQTTClient_connectOptions connectOptions = MQTTClient_connectOptions_initializer;
+  connectOptions.keepAliveInterval = 20;
+  connectOptions.cleansession = 1;
+  connectOptions.connectTimeout = 2;
+  while (!g_stop) {
+    if (MQTTClient_connect(client, &connectOptions) == MQTTCLIENT_SUCCESS &&
+        MQTTClient_subscribe(client, o.listenTopic.c_str(), 0) == MQTTCLIENT_SUCCESS) {
+      say("reconnected to %s: commands on %s", o.mqttUri.c_str(), o.listenTopic.c_str());
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  return false;
+}
+
 int runMqtt(const Options& o, Simulator& sim) {
   MQTTClient client = nullptr;
   int rc = MQTTClient_create(&client, o.mqttUri.c_str(), o.clientId.c_str(), MQTTCLIENT_PERSISTENCE_NONE, nullptr);
@@ -599,10 +624,7 @@ int runMqtt(const Options& o, Simulator& sim) {
     sim.pump();
     if (sim.lineEndsAfter(publishQueued)) say("stream ended");
     publishQueued();
-    if (!MQTTClient_isConnected(client)) {
-      std::fprintf(stderr, "dsu-sim: lost the broker\n");
-      break;
-    }
+    if (!MQTTClient_isConnected(client) && !reconnectMqtt(o, sim, client)) break;
   }
   if (MQTTClient_isConnected(client)) MQTTClient_disconnect(client, 1000);
   MQTTClient_destroy(&client);
