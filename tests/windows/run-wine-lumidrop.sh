@@ -24,8 +24,7 @@ shots="$work/screenshots"
 rm -rf "$work"
 mkdir -p "$work" "$shots"
 pids=()
-passed=0
-failed=0
+. "$here/counting.sh"
 started=$(date +%s)
 
 cleanup() {
@@ -34,27 +33,6 @@ cleanup() {
   wait 2>/dev/null
 }
 trap cleanup EXIT
-
-result() {
-  if [[ $2 -eq 0 ]]; then
-    passed=$((passed + 1))
-    echo "PASS $1"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $1"
-  fi
-}
-
-# until TENTHS COMMAND...: 0 once COMMAND succeeds.
-until_true() {
-  local tenths="$1" i
-  shift
-  for ((i = 0; i < tenths; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 

@@ -21,24 +21,13 @@ drive_c="$WINEPREFIX/drive_c"
 ports="$work/ports"  # links to pseudo-terminals, registered with wine as COM ports
 echo_com=21 dsu_com=22 wire_com=23 session_com=24
 peer_pids=()
-passed=0
-failed=0
+. "$here/counting.sh"
 
 cleanup() {
   for pid in "${peer_pids[@]}"; do kill "$pid" 2>/dev/null; done
   "$server" -k 2>/dev/null
 }
 trap cleanup EXIT
-
-result() {
-  if [[ $2 -eq 0 ]]; then
-    passed=$((passed + 1))
-    echo "PASS $1"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $1"
-  fi
-}
 
 # Runs a test program under wine; its cases count one by one.
 suite() {

@@ -133,23 +133,6 @@ bool splitBrokerUri(const std::string& uri, std::string& address, int& port) {
 
 }  // namespace
 
-int channelsCarried(int length) {
-  switch (length) {
-    case 5:
-      return 2;
-    case 8:
-      return 4;
-    case 11:
-      return 6;
-    case 14:
-      return 8;
-    case 50:
-      return 32;
-    default:
-      return 0;
-  }
-}
-
 bool parseChannels(const std::string& text, std::vector<int>& out) {
   std::vector<int> channels;
   size_t start = 0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "p3_packet.h"
+
 namespace session_tool {
 
 enum class Road { kNone, kSerial, kTcp, kMqtt, kRelay };
@@ -55,7 +57,7 @@ const char* usageText(const std::string& command);
 bool parseChannels(const std::string& text, std::vector<int>& out);
 
 // Channels a packet of `length` bytes carries: 2, 4, 6, 8 or 32; 0 for an
-// unknown length.
-int channelsCarried(int length);
+// unknown length (the P3 layout's own table).
+inline int channelsCarried(int length) { return p3synth::channelsForLength(length); }
 
 }  // namespace session_tool
