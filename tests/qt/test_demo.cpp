@@ -93,7 +93,9 @@ int numberAfter(const std::string& text, const std::string& key) {
 }
 
 TEST_F(Demo, RunsTheOverlayFadingQuietlyAndSaysWhatItSaw) {
-  start(ARTEFACT_DIR, {"--seconds", "12"});
+  // Long enough for one burst of the simulated signal (rewards: clear) and
+  // the quiet after it (inhibits: dark).
+  start(ARTEFACT_DIR, {"--seconds", "24"});
   int status = -1;
   ASSERT_TRUE(demo.waitExit(90000, &status)) << log();
   const std::string text = log();
