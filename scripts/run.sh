@@ -17,13 +17,21 @@
 # The first run installs what is missing and builds build-release/ (two to
 # three minutes on two cores); later runs start within seconds.
 #
-# Usage: scripts/run.sh [--seconds N] [--bin DIR] [--screenshots DIR] [--email ADDRESS] [--verbose]
+# With --windows the fading program is the 64-bit lumidropRemote.exe with
+# its telvaris.dll, under wine, against the same broker and stand-ins; the
+# overlay's opacity is read off the X server (_NET_WM_WINDOW_OPACITY). The
+# first such run cross-builds them (scripts/build-windows.sh, some ten
+# minutes on two cores) and wine makes a prefix of the run's own (half a
+# minute).
+#
+# Usage: scripts/run.sh [--seconds N] [--bin DIR] [--screenshots DIR] [--email ADDRESS] [--verbose] [--windows]
 #   --seconds N        end by itself after N seconds (0: run until Ctrl+C)
 #   --bin DIR          use the programs already built in DIR (no install, no build)
 #   --screenshots DIR  where screenshots go without a display
 #                      (default: screenshots/ beside the programs' folder)
 #   --email ADDRESS    the trainee's e-mail address (default trainee@example.org)
 #   --verbose          show what the programs write (every opacity of the overlay)
+#   --windows          the Windows build of lumidropRemote under wine
 #   -h, --help         show this text
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -33,6 +41,7 @@ bin=""
 shots=""
 email="trainee@example.org"
 verbose=0
+windows=0
 # The comment block at the top, up to its first line of script.
 usage() { awk 'NR == 1 { next } /^#/ { sub(/^# ?/, ""); print; next } { exit }' "${BASH_SOURCE[0]}"; }
 while [[ $# -gt 0 ]]; do
@@ -42,6 +51,7 @@ while [[ $# -gt 0 ]]; do
     --screenshots) shots="${2:?--screenshots needs a folder}"; shift 2 ;;
     --email) email="${2:?--email needs an address}"; shift 2 ;;
     --verbose) verbose=1; shift ;;
+    --windows) windows=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "run.sh: unknown option '$1'" >&2; usage >&2; exit 2 ;;
   esac
@@ -112,6 +122,16 @@ bin="$(cd "$bin" && pwd)"
 for program in lumidropRemote libtelvaris.so relay-service dsu-sim session-standin; do
   [[ -e "$bin/$program" ]] || { echo "run.sh: $bin/$program is missing" >&2; exit 1; }
 done
+if [[ $windows -eq 1 ]]; then
+  winbin="$top/build-windows/x86_64/bin"
+  if [[ ! -e "$winbin/lumidropRemote.exe" || ! -e "$winbin/telvaris.dll" ]]; then
+    say "cross-building lumidropRemote.exe and telvaris.dll (scripts/build-windows.sh; log: $top/build-windows.log)"
+    bash "$top/scripts/build-windows.sh" >"$top/build-windows.log" 2>&1 ||
+      { tail -n 40 "$top/build-windows.log" >&2; echo "run.sh: the Windows build failed" >&2; exit 1; }
+  fi
+  bash "$top/scripts/deps.sh" windows-run
+  wine=/usr/lib/wine/wine64
+fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/lumidrop-run.XXXXXX")"
 names=()
@@ -119,6 +139,7 @@ pids=()
 lumidrop_pid=""
 lumidrop_status=""
 follower_pid=""
+sampler_pid=""
 # Fixed files of the library (logs, exports) in a root of this run's own,
 # gone with it; never the user's ~/.local/share/telvaris.
 export TELVARIS_ROOT="$work/root"
@@ -257,6 +278,10 @@ cleanup() {
     wait "$lumidrop_pid" 2>/dev/null || true
   fi
   [[ -n "$follower_pid" ]] && { wait "$follower_pid" 2>/dev/null || true; }
+  if [[ $windows -eq 1 ]]; then
+    [[ -n "$sampler_pid" ]] && { kill "$sampler_pid" 2>/dev/null; wait "$sampler_pid" 2>/dev/null || true; }
+    [[ -n "${WINEPREFIX:-}" ]] && /usr/lib/wine/wineserver -k 2>/dev/null || true
+  fi
   for ((k = ${#pids[@]} - 1; k >= 0; k--)); do stop_pid "${pids[$k]}" 5; done
   [[ $started -eq 1 ]] && summary
   local left=()
@@ -388,8 +413,39 @@ printf '[General]\r\nEmail="%s"\r\nTop= %s\r\nLeft= %s\r\nHeight= %s\r\nWidth= %
 say "lumidropRemote follows $feedback_topic (Ctrl+C ends everything)"
 [[ $verbose -eq 1 ]] || say "its own words go to a log; --verbose shows them here"
 : >"$work/lumidrop.log"
-LUMIDROP_HOME="$home" "${detached[@]}" "$bin/lumidropRemote" </dev/null >"$work/lumidrop.log" 2>&1 &
-lumidrop_pid=$!
+if [[ $windows -eq 1 ]]; then
+  # The program's folder holds its settings and the DLLs it loads.
+  cp "$winbin/lumidropRemote.exe" "$winbin/telvaris.dll" "$winbin/paho-mqtt3c.dll" "$home/"
+  export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEARCH=win64
+  say "starting lumidropRemote.exe under wine (a new wine prefix takes half a minute)"
+  (cd "$home" && WINEDLLOVERRIDES="mscoree,mshtml=" exec "${detached[@]}" "$wine" lumidropRemote.exe) \
+    </dev/null >"$work/wine.log" 2>&1 &
+  lumidrop_pid=$!
+  # The overlay's opacity as the program's Linux twin reports it: read off
+  # the X server whenever it changes.
+  (
+    overlay=""
+    last=""
+    while alive "$lumidrop_pid"; do
+      [[ -n "$overlay" ]] ||
+        overlay="$(xdotool search --onlyvisible --name "^Telvaris Lumidrop$" 2>/dev/null | head -n 1 || true)"
+      if [[ -n "$overlay" ]]; then
+        value="$(xprop -id "$overlay" _NET_WM_WINDOW_OPACITY 2>/dev/null | sed -n 's/.* = \([0-9]*\)$/\1/p' || true)"
+        if [[ -z "$value" ]]; then
+          overlay=""  # Setup shows a new overlay
+        elif [[ "$value" != "$last" ]]; then
+          echo "[overlay] alpha $((value >> 24))" >>"$work/lumidrop.log"
+          last="$value"
+        fi
+      fi
+      sleep 0.1
+    done
+  ) &
+  sampler_pid=$!
+else
+  LUMIDROP_HOME="$home" "${detached[@]}" "$bin/lumidropRemote" </dev/null >"$work/lumidrop.log" 2>&1 &
+  lumidrop_pid=$!
+fi
 started=1
 if [[ $verbose -eq 1 ]]; then
   # Its words as they come, to the last one: the follower lets a Ctrl+C
@@ -438,8 +494,14 @@ while alive "$lumidrop_pid"; do
   wait $! || true
   elapsed=$((elapsed + 1))
 done
-# A termination request closes it down as closing its window does.
-alive "$lumidrop_pid" && kill -TERM "$lumidrop_pid"
+# A termination request closes it down as closing its window does; under
+# wine the window manager closes the overlay, which closes the program down.
+if [[ $windows -eq 1 ]]; then
+  overlay="$(xdotool search --onlyvisible --name "^Telvaris Lumidrop$" 2>/dev/null | head -n 1 || true)"
+  [[ -z "$overlay" ]] || wmctrl -i -c "$overlay" || true
+else
+  alive "$lumidrop_pid" && kill -TERM "$lumidrop_pid"
+fi
 wait_until 150 eval '! alive "$lumidrop_pid"' || kill -KILL "$lumidrop_pid" 2>/dev/null || true
 wait "$lumidrop_pid" || status=$?
 lumidrop_status=$status
