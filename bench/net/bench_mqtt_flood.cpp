@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/process_usage.h"
 #include "fixtures/child_process.h"
 #include "fixtures/mosquitto_broker.h"
 #include "fixtures/temp_root.h"
@@ -52,13 +53,6 @@ Options parse(int argc, char** argv) {
   }
   o.bytes = std::max(o.bytes, 1);
   return o;
-}
-
-double rssMiB() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
 
 // The publishing process: `rate` messages a second, sent a millisecond's
@@ -97,7 +91,7 @@ void flood(const Options& o, const fixtures::MosquittoBroker& broker, bool dsuRe
     return;
   }
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  const double before = rssMiB();
+  const double before = benchutil::rssMiB();
   const uint64_t droppedBefore = net::mqtt::droppedMessages();
   const uint64_t droppedBytesBefore = net::mqtt::droppedBytes();
 
@@ -128,7 +122,7 @@ void flood(const Options& o, const fixtures::MosquittoBroker& broker, bool dsuRe
   std::printf("%6s %9.1f %9s %11s %11s\n", "before", before, "-", "-", "-");
   for (int second = 1; publisher.running() && second <= o.seconds + 30; ++second) {
     std::this_thread::sleep_until(start + std::chrono::seconds(second));
-    const double rss = rssMiB();
+    const double rss = benchutil::rssMiB();
     const net::mqtt::QueueLevel level = net::mqtt::queueLevel();
     highest = std::max(highest, rss);
     deepest = std::max(deepest, level.messages);

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/process_usage.h"
 #include "fixtures/child_process.h"
 #include "fixtures/mosquitto_broker.h"
 #include "fixtures/temp_root.h"
@@ -53,21 +54,6 @@ Options parse(int argc, char** argv) {
   o.rate = std::max(o.rate, 1);
   o.sample = std::max(o.sample, 1);
   return o;
-}
-
-double rssMiB() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-// User and system CPU time of this process so far, in seconds.
-double cpuSeconds() {
-  rusage usage {};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // The publishing process: `rate` feedback messages a second, for `seconds`
@@ -124,9 +110,9 @@ int main(int argc, char** argv) {
   std::vector<Sample> samples;
   const auto start = Clock::now();
   auto lastSample = start;
-  double lastCpu = cpuSeconds();
+  double lastCpu = benchutil::cpuSeconds();
   auto previousTick = start;
-  samples.push_back({0, rssMiB(), 0.0, 0});
+  samples.push_back({0, benchutil::rssMiB(), 0.0, 0});
   std::printf("%6d %9.1f %7s %7s\n", 0, samples.back().rss, "-", "-");
   for (auto due = start + kTick; due <= start + std::chrono::seconds(o.seconds); due += kTick) {
     std::this_thread::sleep_until(due);
@@ -138,17 +124,17 @@ int main(int argc, char** argv) {
     ++ticks;
     (decision == 0 ? inhibits : decision == 1 ? rewards : nones)++;
     if (began - lastSample >= std::chrono::seconds(o.sample)) {
-      const double cpu = cpuSeconds();
+      const double cpu = benchutil::cpuSeconds();
       const double wall = std::chrono::duration<double>(began - lastSample).count();
       const int second = static_cast<int>(std::chrono::duration<double>(began - start).count() + 0.5);
-      samples.push_back({second, rssMiB(), 100.0 * (cpu - lastCpu) / wall, net::mqtt::queueLevel().messages});
+      samples.push_back({second, benchutil::rssMiB(), 100.0 * (cpu - lastCpu) / wall, net::mqtt::queueLevel().messages});
       lastCpu = cpu;
       lastSample = began;
       const Sample& s = samples.back();
       std::printf("%6d %9.1f %7.2f %7zu\n", s.second, s.rss, s.cpuPercent, s.queued);
     }
   }
-  const double totalCpu = cpuSeconds();
+  const double totalCpu = benchutil::cpuSeconds();
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   terminateMQTTConnection();
   // Its last five seconds are over soon: then it says what it sent.
