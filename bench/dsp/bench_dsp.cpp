@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/repeated_runs.h"
 #include "dsp/fft.h"
 #include "telvaris.h"
 
@@ -142,17 +143,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   // Three runs of each benchmark by default; a repetition count on the
   // command line wins.
-  std::vector<char*> args(argv, argv + argc);
-  char repeat[] = "--benchmark_repetitions=3";
-  const bool counted = std::any_of(args.begin() + (argc > 0 ? 1 : 0), args.end(), [](const char* a) {
-    return std::string_view(a).starts_with("--benchmark_repetitions");
-  });
-  if (!counted) args.insert(args.begin() + (argc > 0 ? 1 : 0), repeat);
-  int count = static_cast<int>(args.size());
-  args.push_back(nullptr);
-  benchmark::Initialize(&count, args.data());
   RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return benchutil::runRepeated(argc, argv, reporter);
 }

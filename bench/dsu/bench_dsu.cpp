@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/repeated_runs.h"
 #include "dsu/p3_decoder.h"
 #include "fixtures/temp_folder.h"
 #include "p3_stream.h"
@@ -202,17 +203,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  char repeat[] = "--benchmark_repetitions=3";
-  const bool counted = std::any_of(args.begin() + (argc > 0 ? 1 : 0), args.end(), [](const char* a) {
-    return std::string_view(a).starts_with("--benchmark_repetitions");
-  });
-  if (!counted) args.insert(args.begin() + (argc > 0 ? 1 : 0), repeat);
-  int count = static_cast<int>(args.size());
-  args.push_back(nullptr);
-  benchmark::Initialize(&count, args.data());
+  // Three runs of each benchmark by default; a repetition count on the
+  // command line wins.
   RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return benchutil::runRepeated(argc, argv, reporter);
 }
