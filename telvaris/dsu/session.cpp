@@ -30,6 +30,9 @@ constexpr auto kCloseDownWait = std::chrono::milliseconds(200);
 constexpr uint32_t kWineHackWaitMs = 500;
 constexpr uint32_t kSignalSettleMs = 100;
 constexpr uint32_t kLossLogIntervalMs = 1000;
+// After a reconnect, the least time between two start signals while nothing
+// arrives (an empty read of an MQTT road itself waits up to 5 s).
+constexpr uint32_t kStartRetryMs = 3000;
 
 // Sets `instruction` from the read thread's side (or a pause's): never
 // over a TERMINATE, which only a new session takes back.
@@ -158,10 +161,30 @@ bool storeRead(SessionState& s, int32_t got) {
 // A link that came back after a loss (a broker restart) may have lost the
 // stream with it: the broker forgets who asked for it, and so may the unit's
 // side. The session asks again, unless it is paused (a resume asks then).
-void askAgainAfterReconnect(SessionState& s, DataRoad& road, StopToken& stop) {
-  if (!road.linkCameBack() || s.instruction != kRun) return;
-  log("MQTT link reconnected - sending the start signal again\n");
+// The unit's side may come back later than this link, and the start sent on
+// reconnecting then reaches nobody: until bytes arrive, the session asks
+// again on each empty read, at most every kStartRetryMs.
+struct StartAfterReconnect {
+  bool awaitingData = false;
+  uint32_t sentAtMs = 0;
+};
+
+void askAgainAfterReconnect(SessionState& s, DataRoad& road, StopToken& stop, int32_t got,
+                            StartAfterReconnect& ask) {
+  const bool cameBack = road.linkCameBack();
+  if (got > 0 || s.instruction != kRun) ask.awaitingData = false;
+  if (s.instruction != kRun) return;
+  const uint32_t now = platform::tickMs();
+  if (cameBack) {
+    log("MQTT link reconnected - sending the start signal again\n");
+  } else if (ask.awaitingData && got < 1 && now - ask.sentAtMs >= kStartRetryMs) {
+    log("No data since the MQTT link reconnected - sending the start signal again\n");
+  } else {
+    return;
+  }
   sendStartSignal(road.port(), stop);
+  ask.awaitingData = true;
+  ask.sentAtMs = now;
 }
 
 // Bytes the MQTT link's full receive queue pushed out during the session:
@@ -227,6 +250,7 @@ void readThread(SessionState& s) {
   const uint32_t start = platform::tickMs();
   s.elapsedTicks = static_cast<int32_t>(start);
   LossLog loss;
+  StartAfterReconnect ask;
   for (;;) {
     if (s.instruction == kTerminate || stop.requested()) {
       log("Terminating 'read' thread\n");
@@ -239,7 +263,7 @@ void readThread(SessionState& s) {
     s.lastReadLength = got;
     if (loggingOn() && debugLevel() == 1) log("Device returned %d bytes\n", got);
     const bool stored = storeRead(s, got);
-    askAgainAfterReconnect(s, road, stop);
+    askAgainAfterReconnect(s, road, stop, got, ask);
     logLostBytes(road, loss, false);
     if (stored) stop.sleepFor(static_cast<uint32_t>(std::max<int32_t>(linkSettings().readDelayMs, 0)));
   }

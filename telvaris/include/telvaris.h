@@ -468,7 +468,10 @@ TLV_API int32_t TLV_CALL SetDSUProtocol(int32_t reserved, int32_t protocol);
  * the raw bytes as a session file. Statuses run 7, 1, 6, then 0 while data
  * flows (9 while none comes, 8 paused, 2 out of storage) and 5 at the end;
  * 4 when no DSU was found (or the TCP/IP server refused), 3 when memory ran
- * out.
+ * out. On the MQTT and relay roads a link that comes back after a loss (a
+ * broker restart) sends the start signal again, and again after each empty
+ * read at least 3 s apart until data flows, so the stream resumes whichever
+ * side reconnects first (logged).
  *
  * Typical use: settings, InitialiseDSU, poll GetSystemStatus until 0, take
  * packets with GetP3Data (or epochs with GetEpoch), PauseRecording and

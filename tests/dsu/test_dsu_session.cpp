@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -635,6 +636,38 @@ TEST_F(DsuSession, AnMqttSessionWhoseBrokerRestartsResumesStoring) {
   const std::vector<Decoded> saved = packetsOf(fixtures::readFile(sessionPath()), 14);
   ASSERT_GE(saved.size(), taken.size());
   EXPECT_EQ(std::vector<Decoded>(saved.begin(), saved.begin() + static_cast<long>(taken.size())), taken);
+}
+
+TEST_F(DsuSession, AfterABrokerRestartTheSessionAsksAgainUntilAUnitThatCameBackLaterStreams) {
+  fixtures::MosquittoBroker broker;
+  std::optional<DsuSimulator> sim;
+  sim.emplace(dsutest::kSimulator, broker, "app/publish", "dsu/stream", simOptions(14));
+  ASSERT_EQ(SetDataTransferMode(2, fixtures::MosquittoBroker::kAddress, broker.port(), "trainee", "app/publish",
+                                "dsu/stream", "", "", ""),
+            TLV_ROAD_MQTT);
+  ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
+  ASSERT_TRUE(waitStatus(TLV_DSU_SYSTEM_OK));
+  ASSERT_GE(collect(50).size(), 50u);
+
+  // The unit's side is away while the broker restarts, so the start sent on
+  // reconnecting reaches nobody; it comes back only afterwards.
+  sim.reset();
+  broker.stop();
+  ASSERT_TRUE(waitStatus(TLV_DSU_WAITING_FOR_DATA));
+  broker.start();
+  ASSERT_TRUE(fixtures::waitFor(
+      [&] { return countMatching(log(), "MQTT link reconnected - sending the start signal again") == 1; }, 15000));
+  const int32_t before = TotalBytesRead(0);
+  sim.emplace(dsutest::kSimulator, broker, "app/publish", "dsu/stream", simOptions(14));
+  ASSERT_TRUE(fixtures::waitFor([&] { return TotalBytesRead(0) >= before + 14 * 256; }, 20000))
+      << "storing did not resume";
+  const size_t retries = countMatching(log(), "No data since the MQTT link reconnected - sending the start signal again");
+  ASSERT_EQ(TerminateDSU(0, 0, nullptr), TLV_TERMINATE_OK);
+  EXPECT_GE(retries, 1u);
+  // Once the stream flows the session stops asking.
+  EXPECT_EQ(countMatching(log(), "No data since the MQTT link reconnected - sending the start signal again"), retries);
+  EXPECT_TRUE(sim->waitForReceived(9));
+  EXPECT_EQ(sim->received(), "startstop");
 }
 
 TEST_F(DsuSession, AnMqttSessionLogsTheBytesItsFullReceiveQueueLost) {
