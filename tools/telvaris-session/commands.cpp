@@ -104,11 +104,13 @@ bool readableSession(const std::string& path, uintmax_t& size, int& status) {
   return true;
 }
 
-// A new file can go to `path`: its folder is there.
-bool folderThere(const std::string& path) {
+// A new file can go to `path`: its folder is there; a failure reported.
+bool folderThere(const std::string& path, int& status) {
   const fs::path folder = fs::path(path).parent_path();
   std::error_code error;
-  return folder.empty() || fs::is_directory(folder, error);
+  if (folder.empty() || fs::is_directory(folder, error)) return true;
+  status = fail("cannot write " + path + ": no folder " + folder.string());
+  return false;
 }
 
 // LoadSession with room for the whole file; a failure reported.
@@ -184,7 +186,8 @@ int record(const Options& o, TelvarisLibrary& t) {
   const std::string& path = o.files[0];
   std::error_code error;
   if (fs::exists(path, error) && !o.force) return fail(path + " exists (--force replaces it)");
-  if (!folderThere(path)) return fail("cannot write " + path + ": no folder " + fs::path(path).parent_path().string());
+  int failed = 0;
+  if (!folderThere(path, failed)) return failed;
   if (!o.logPath.empty() && t.SetDebugMode(0, 1, o.logPath.c_str()) != TLV_LOG_OK)
     return fail("cannot write the log " + o.logPath);
 
@@ -354,7 +357,7 @@ int exportCsv(const Options& o, TelvarisLibrary& t) {
   uintmax_t size = 0;
   int status = 0;
   if (!readableSession(path, size, status)) return status;
-  if (!folderThere(csv)) return fail("cannot write " + csv + ": no folder " + fs::path(csv).parent_path().string());
+  if (!folderThere(csv, status)) return status;
   t.SetDSUPacketLength(0, o.length);
   t.SetRecordingLength(minutesFor(size, o.length));
 
@@ -396,7 +399,7 @@ int plot(const Options& o, TelvarisLibrary& t) {
   uintmax_t size = 0;
   int status = 0;
   if (!readableSession(path, size, status)) return status;
-  if (!folderThere(png)) return fail("cannot write " + png + ": no folder " + fs::path(png).parent_path().string());
+  if (!folderThere(png, status)) return status;
   if (!loadSession(t, o, path, size, status)) return status;
   const int32_t total = t.PacketsInBuffer(0);
   const double length = static_cast<double>(total) / o.rate;
