@@ -35,6 +35,7 @@
 #   -h, --help         show this text
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$top/scripts/wait_until.sh"
 
 seconds=0
 bin=""
@@ -178,16 +179,6 @@ stop_pid() {
   done
   kill -KILL "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
-}
-
-wait_until() {  # wait_until TENTHS COMMAND...
-  local tenths="$1"
-  shift
-  for ((i = 0; i < tenths; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 # ------------------------------------------------------------ what it saw

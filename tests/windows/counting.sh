@@ -1,5 +1,6 @@
 # Sourced by the wine runners: the pass and fail counts of a run and their
-# lines ("PASS name" / "FAIL name"), and waiting for a condition.
+# lines ("PASS name" / "FAIL name"), and waiting for a condition
+# (wait_until).
 passed=0
 failed=0
 
@@ -14,14 +15,4 @@ result() {
   fi
 }
 
-# until_true TENTHS COMMAND...: 0 once COMMAND succeeds within TENTHS tenths
-# of a second.
-until_true() {
-  local tenths="$1" i
-  shift
-  for ((i = 0; i < tenths; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wait_until.sh"

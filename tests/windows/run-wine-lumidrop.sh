@@ -59,12 +59,12 @@ fi
 echo "--- a private X server, a broker and a sound server"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -dpi 96 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-until_true 150 test -s "$work/display" || { echo "FAIL Xvfb did not start"; exit 1; }
+wait_until 150 test -s "$work/display" || { echo "FAIL Xvfb did not start"; exit 1; }
 export DISPLAY=":$(head -n 1 "$work/display")"
 HOME="$work" XDG_CONFIG_HOME="$work/config" openbox --sm-disable --startup "touch '$work/openbox-ready'" \
   >"$work/openbox.log" 2>&1 &
 pids+=($!)
-until_true 150 test -e "$work/openbox-ready" || { echo "FAIL openbox did not start"; exit 1; }
+wait_until 150 test -e "$work/openbox-ready" || { echo "FAIL openbox did not start"; exit 1; }
 # A prefix made here, on the X server: one made without a display keeps a
 # 1024 x 768 screen for good.
 if [[ ! -d "$WINEPREFIX/drive_c" ]]; then
@@ -78,7 +78,7 @@ broker_port=$(free_port)
 printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$broker_port" >"$work/mosquitto.conf"
 /usr/sbin/mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
 pids+=($!)
-until_true 100 mosquitto_pub -p "$broker_port" -t lumidrop/probe -m x 2>/dev/null
+wait_until 100 mosquitto_pub -p "$broker_port" -t lumidrop/probe -m x 2>/dev/null
 
 pulse="$work/pulse"
 mkdir -p "$pulse/run" "$pulse/state"
@@ -88,7 +88,7 @@ HOME="$pulse" XDG_RUNTIME_DIR="$pulse/run" PULSE_RUNTIME_PATH="$pulse/run" PULSE
   "--load=module-null-sink sink_name=wine_out" >"$pulse/pulseaudio.log" 2>&1 &
 pids+=($!)
 export PULSE_SERVER="unix:$pulse/native"
-until_true 100 pactl info >/dev/null 2>&1
+wait_until 100 pactl info >/dev/null 2>&1
 echo "display $DISPLAY, mosquitto on $broker_port, pulseaudio at $PULSE_SERVER; ready after $(($(date +%s) - started)) s"
 
 echo "--- test_wine_lumidrop.exe"
@@ -131,21 +131,21 @@ write_settings() {
 # LumiDrop v1.0.0". "Setup" unloads the overlay and shows a new one.
 find_overlay() {
   overlay=""
-  until_true "$1" eval 'overlay=$(xdotool search --onlyvisible --name "^Telvaris Lumidrop$" 2>/dev/null | head -n 1); [[ -n "$overlay" ]]'
+  wait_until "$1" eval 'overlay=$(xdotool search --onlyvisible --name "^Telvaris Lumidrop$" 2>/dev/null | head -n 1); [[ -n "$overlay" ]]'
 }
 start_program() {
   (cd "$program" && WINEDLLOVERRIDES="mscoree,mshtml=" exec "$wine" lumidropRemote.exe) >"$work/program-$1.log" 2>&1 &
   program_pid=$!
   overlay="" panel=""
   find_overlay 300
-  until_true 100 eval 'panel=$(xdotool search --onlyvisible --name "^Telvaris LumiDrop v" 2>/dev/null | head -n 1); [[ -n "$panel" ]]'
+  wait_until 100 eval 'panel=$(xdotool search --onlyvisible --name "^Telvaris LumiDrop v" 2>/dev/null | head -n 1); [[ -n "$panel" ]]'
   [[ -n "$overlay" && -n "$panel" ]]
 }
 opacity() { xprop -id "$overlay" _NET_WM_WINDOW_OPACITY 2>/dev/null | sed -n 's/.* = \([0-9]*\)$/\1/p'; }
 # expect_opacity ALPHA: waits until the overlay's opacity is ALPHA in all four bytes.
 expect_opacity() {
   local want=$(($1 * 0x01010101))
-  until_true 100 eval '[[ "$(opacity)" == "$want" ]]'
+  wait_until 100 eval '[[ "$(opacity)" == "$want" ]]'
 }
 decide() { mosquitto_pub -p "$broker_port" -t "$topic" -m "{\"feedback\":\"$1\"}"; }
 # follow DECISION ALPHA...: publishes each decision and waits for its alpha.
@@ -187,7 +187,7 @@ convert -size 640x400 gradient:'#ffd23f-#3bceac' -fill white -pointsize 30 -grav
 display -title other -geometry +420+60 "$work/other.png" >/dev/null 2>&1 &
 pids+=($!)
 other=""
-until_true 100 eval 'other=$(xdotool search --onlyvisible --name "^other$" 2>/dev/null | head -n 1); [[ -n "$other" ]]'
+wait_until 100 eval 'other=$(xdotool search --onlyvisible --name "^other$" 2>/dev/null | head -n 1); [[ -n "$other" ]]'
 xdotool windowactivate --sync "$other" 2>/dev/null
 xdotool windowraise "$other" 2>/dev/null
 sleep 0.5
@@ -201,7 +201,7 @@ expect_opacity 200
 shot 1-running
 # The panel's status line, its third state later.
 click "$panel" 88 24
-until_true 50 eval '[[ $(client_height) -gt 400 ]]'
+wait_until 50 eval '[[ $(client_height) -gt 400 ]]'
 result "\"Setup\" opens the panel to its full height ($(client_height) pixels inside)" $?
 sleep 0.5
 find_overlay 50
@@ -209,7 +209,7 @@ shot 2-setup
 # Auto Fade (in Frame1 at 120,5280; the box at 120,960 twips): checked.
 click "$panel" 60 428
 click "$panel" 88 24
-until_true 50 eval '[[ $(client_height) -lt 100 ]]'
+wait_until 50 eval '[[ $(client_height) -lt 100 ]]'
 result "\"Setup\" again starts the session with the running bar" $?
 find_overlay 50
 # Auto fade from level 10: inhibits climb by one percent, a reward goes
@@ -218,9 +218,9 @@ follow inhibit 28 inhibit 30 reward 28
 result "_NET_WM_WINDOW_OPACITY follows the decisions (auto fade, one percent a decision)" $?
 shot 3-auto-fade
 xdotool windowminimize "$panel"
-until_true 50 eval '[[ "$(wm_state "$panel")" == Iconic ]]'
+wait_until 50 eval '[[ "$(wm_state "$panel")" == Iconic ]]'
 click "$overlay" 200 200 3
-until_true 50 eval '[[ "$(wm_state "$panel")" == Normal ]]'
+wait_until 50 eval '[[ "$(wm_state "$panel")" == Normal ]]'
 result "a right click on the overlay restores the minimised panel" $?
 xdotool windowactivate "$panel" 2>/dev/null
 # "Exit" (2880,120 twips): the closing words stay for a second.
