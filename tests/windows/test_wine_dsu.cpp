@@ -69,6 +69,21 @@ bool waitUntil(Condition done, int timeoutMs) {
   return true;
 }
 
+// A session just started: waits until it streams, then takes packets from
+// it until there are `count` (or 20 s are up).
+std::vector<dsutest::Decoded> takeOnceStreaming(size_t count) {
+  EXPECT_TRUE(waitUntil([] { return GetSystemStatus(0) == TLV_DSU_SYSTEM_OK; }, 20000))
+      << "status " << GetSystemStatus(0);
+  std::vector<dsutest::Decoded> taken;
+  waitUntil(
+      [&] {
+        for (auto& d : dsutest::takePackets()) taken.push_back(d);
+        return taken.size() >= count;
+      },
+      20000);
+  return taken;
+}
+
 }  // namespace
 
 TEST(WineDsu, ASessionHandsOutWhatTheSimulatorSentAndSavesItByteForByte) {
@@ -95,15 +110,7 @@ TEST(WineDsu, ASessionHandsOutWhatTheSimulatorSentAndSavesItByteForByte) {
   SetDSUPacketLength(0, kLength);
   ASSERT_EQ(SetComPorts(0, 1, 50, com - 1), TLV_DSU_OK);
   ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
-  EXPECT_TRUE(waitUntil([] { return GetSystemStatus(0) == TLV_DSU_SYSTEM_OK; }, 20000))
-      << "status " << GetSystemStatus(0);
-  std::vector<dsutest::Decoded> taken;
-  waitUntil(
-      [&] {
-        for (auto& d : dsutest::takePackets()) taken.push_back(d);
-        return taken.size() >= 300;
-      },
-      20000);
+  const std::vector<dsutest::Decoded> taken = takeOnceStreaming(300);
   EXPECT_EQ(ActiveComPort(0), com - 1);
 
   CreateDirectoryA("c:\\telvaris", nullptr);
@@ -147,15 +154,7 @@ TEST(WineDsu, ASessionOverTcpTakesTheStreamAndARefusedConnectionEndsIt) {
   SetRecordingLength(1);
   ASSERT_EQ(SetDataTransferMode(TLV_ROAD_TCPIP, "127.0.0.1", port, "", "", "", "", "", ""), TLV_ROAD_TCPIP);
   ASSERT_EQ(InitialiseDSU(0), TLV_INIT_STARTED);
-  EXPECT_TRUE(waitUntil([] { return GetSystemStatus(0) == TLV_DSU_SYSTEM_OK; }, 20000))
-      << "status " << GetSystemStatus(0);
-  std::vector<dsutest::Decoded> taken;
-  waitUntil(
-      [&] {
-        for (auto& d : dsutest::takePackets()) taken.push_back(d);
-        return taken.size() >= 300;
-      },
-      20000);
+  const std::vector<dsutest::Decoded> taken = takeOnceStreaming(300);
   CreateDirectoryA("c:\\telvaris", nullptr);
   const std::string session = "c:\\telvaris\\wine-session-tcp.raw";
   ASSERT_EQ(TerminateDSU(0, 1, session.c_str()), TLV_TERMINATE_OK);
