@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/int_options.h"
 #include "common/process_usage.h"
 #include "fixtures/child_process.h"
 #include "fixtures/mosquitto_broker.h"
@@ -43,14 +44,9 @@ struct Options {
 
 Options parse(int argc, char** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const int value = std::atoi(argv[i + 1]);
-    if (name == "--seconds") o.seconds = value;
-    if (name == "--rate") o.rate = value;
-    if (name == "--bytes") o.bytes = value;
-    if (name == "--publish-to") o.publishTo = value;
-  }
+  benchutil::readIntOptions(
+      argc, argv,
+      {{"--seconds", &o.seconds}, {"--rate", &o.rate}, {"--bytes", &o.bytes}, {"--publish-to", &o.publishTo}});
   o.bytes = std::max(o.bytes, 1);
   return o;
 }

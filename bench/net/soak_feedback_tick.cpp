@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/int_options.h"
 #include "common/process_usage.h"
 #include "fixtures/child_process.h"
 #include "fixtures/mosquitto_broker.h"
@@ -43,14 +44,9 @@ struct Options {
 
 Options parse(int argc, char** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const int value = std::atoi(argv[i + 1]);
-    if (name == "--seconds") o.seconds = value;
-    if (name == "--rate") o.rate = value;
-    if (name == "--sample") o.sample = value;
-    if (name == "--publish-to") o.publishTo = value;
-  }
+  benchutil::readIntOptions(
+      argc, argv,
+      {{"--seconds", &o.seconds}, {"--rate", &o.rate}, {"--sample", &o.sample}, {"--publish-to", &o.publishTo}});
   o.rate = std::max(o.rate, 1);
   o.sample = std::max(o.sample, 1);
   return o;
@@ -127,7 +123,8 @@ int main(int argc, char** argv) {
       const double cpu = benchutil::cpuSeconds();
       const double wall = std::chrono::duration<double>(began - lastSample).count();
       const int second = static_cast<int>(std::chrono::duration<double>(began - start).count() + 0.5);
-      samples.push_back({second, benchutil::rssMiB(), 100.0 * (cpu - lastCpu) / wall, net::mqtt::queueLevel().messages});
+      samples.push_back(
+          {second, benchutil::rssMiB(), 100.0 * (cpu - lastCpu) / wall, net::mqtt::queueLevel().messages});
       lastCpu = cpu;
       lastSample = began;
       const Sample& s = samples.back();
