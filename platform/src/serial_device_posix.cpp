@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "platform/paths.h"
 #include "platform/serial_device.h"

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 
