@@ -81,4 +81,11 @@ std::optional<MciCommand> parseMciCommand(const char* text) {
   return std::nullopt;
 }
 
+std::optional<std::string> parseMciAlias(const char* text) {
+  if (!text) return std::nullopt;
+  const std::vector<Word> w = words(text);
+  if (w.size() != 1) return std::nullopt;
+  return w[0].lower;
+}
+
 }  // namespace platform

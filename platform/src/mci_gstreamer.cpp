@@ -122,11 +122,10 @@ class GstMci : public Mci {
   MciStatus status(const char* alias) override {
     MciStatus out;
     if (!alias || !mediaReady()) return out;
-    // An alias alone reads as a command whose verb is missing.
-    const std::optional<MciCommand> c = parseMciCommand(("close " + std::string(alias)).c_str());
-    if (!c) return out;
+    const std::optional<std::string> name = parseMciAlias(alias);
+    if (!name) return out;
     std::lock_guard<std::mutex> hold(lock_);
-    auto found = devices_.find(c->alias);
+    auto found = devices_.find(*name);
     if (found == devices_.end()) return out;
     GstElement* playbin = found->second.playbin;
     GstState current = GST_STATE_NULL, pending = GST_STATE_VOID_PENDING;

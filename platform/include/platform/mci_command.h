@@ -22,4 +22,8 @@ struct MciCommand {
 // for any other text, NULL included.
 std::optional<MciCommand> parseMciCommand(const char* text);
 
+// The alias a status query names: one word, in lower case; nothing for any
+// other text, NULL included.
+std::optional<std::string> parseMciAlias(const char* text);
+
 }  // namespace platform
