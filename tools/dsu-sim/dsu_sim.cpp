@@ -547,19 +547,25 @@ bool isCommand(const std::string& payload, const std::string& word) {
   return payload == word || payload.rfind(word + "/", 0) == 0;
 }
 
+// Connects and subscribes to the command topic: MQTTCLIENT_SUCCESS, or the
+// client library's code of the step that failed.
+int connectAndListen(const Options& o, MQTTClient client, int connectTimeoutSeconds) {
+  MQTTClient_connectOptions connectOptions = MQTTClient_connectOptions_initializer;
+  connectOptions.keepAliveInterval = 20;
+  connectOptions.cleansession = 1;
+  connectOptions.connectTimeout = connectTimeoutSeconds;
+  const int rc = MQTTClient_connect(client, &connectOptions);
+  return rc == MQTTCLIENT_SUCCESS ? MQTTClient_subscribe(client, o.listenTopic.c_str(), 0) : rc;
+}
+
 // After a lost broker (a restart, say) the stream has stopped, as a relay
 // that lost its subscribers stops: it goes on only when asked again. Tries
 // to connect every 200 ms until it succeeds (true) or the simulator is told
 // to stop (false).
 bool reconnectMqtt(const Options& o, Simulator& sim, MQTTClient client) {
   sim.stopStream("lost the broker");
-  MQTTClient_connectOptions connectOptions = MQTTClient_connectOptions_initializer;
-  connectOptions.keepAliveInterval = 20;
-  connectOptions.cleansession = 1;
-  connectOptions.connectTimeout = 2;
   while (!g_stop) {
-    if (MQTTClient_connect(client, &connectOptions) == MQTTCLIENT_SUCCESS &&
-        MQTTClient_subscribe(client, o.listenTopic.c_str(), 0) == MQTTCLIENT_SUCCESS) {
+    if (connectAndListen(o, client, 2) == MQTTCLIENT_SUCCESS) {
       say("reconnected to %s: commands on %s", o.mqttUri.c_str(), o.listenTopic.c_str());
       return true;
     }
@@ -575,11 +581,7 @@ int runMqtt(const Options& o, Simulator& sim) {
     std::fprintf(stderr, "dsu-sim: cannot use broker URI '%s' (code %d)\n", o.mqttUri.c_str(), rc);
     return 1;
   }
-  MQTTClient_connectOptions connectOptions = MQTTClient_connectOptions_initializer;
-  connectOptions.keepAliveInterval = 20;
-  connectOptions.cleansession = 1;
-  rc = MQTTClient_connect(client, &connectOptions);
-  if (rc == MQTTCLIENT_SUCCESS) rc = MQTTClient_subscribe(client, o.listenTopic.c_str(), 0);
+  rc = connectAndListen(o, client, 30);
   if (rc != MQTTCLIENT_SUCCESS) {
     std::fprintf(stderr, "dsu-sim: cannot reach %s or subscribe (code %d)\n", o.mqttUri.c_str(), rc);
     MQTTClient_destroy(&client);
